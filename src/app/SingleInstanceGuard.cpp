@@ -6,7 +6,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-SingleInstanceGuard::SingleInstanceGuard(std::string lockPath) : m_path(std::move(lockPath)) {}
+SingleInstanceGuard::SingleInstanceGuard(std::string lockPath) : m_path(std::move(lockPath))
+{
+}
 
 SingleInstanceGuard::~SingleInstanceGuard()
 {

@@ -13,8 +13,8 @@ std::string asciiLower(std::string s)
 
 } // namespace
 
-Sqlite3Command buildWriteCommand(const Sqlite3Row &row, const std::string &table,
-                                 const std::set<std::string> &excluded, const std::string &verb)
+Sqlite3Command buildWriteCommand(const Sqlite3Row &row, const std::string &table, const std::set<std::string> &excluded,
+                                 const std::string &verb)
 {
     std::set<std::string> skip;
     for (const auto &name : excluded)

@@ -9,5 +9,5 @@
 
 // verb [table]([col],...) VALUES(?,...), columns in the row's key order,
 // skipping the names in excluded (compared case-insensitively).
-Sqlite3Command buildWriteCommand(const Sqlite3Row &row, const std::string &table,
-                                 const std::set<std::string> &excluded, const std::string &verb);
+Sqlite3Command buildWriteCommand(const Sqlite3Row &row, const std::string &table, const std::set<std::string> &excluded,
+                                 const std::string &verb);

@@ -38,8 +38,8 @@ bool Sqlite3DB::open(const std::string &path, const std::string &key, int flags)
     return true;
 }
 
-bool Sqlite3DB::openOrCreate(const std::string &path, const char *schema, OpenFailure *failure,
-                             std::string *message, int *code)
+bool Sqlite3DB::openOrCreate(const std::string &path, const char *schema, OpenFailure *failure, std::string *message,
+                             int *code)
 {
     auto report = [&](OpenFailure f, std::string text, int c) {
         if (failure)
