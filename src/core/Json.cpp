@@ -151,8 +151,13 @@ bool jsonBool(json_object *obj, const char *key)
         return json_object_get_int64(v) != 0;
     case json_type_double:
         return json_object_get_double(v) != 0;
-    case json_type_string:
-        return jsonString(obj, key) == "true";
+    case json_type_string: {
+        // Only "false" and "0" (any case) are false; every other text, even an empty one, is true.
+        std::string s = json_object_get_string(v);
+        for (char &c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s != "false" && s != "0";
+    }
     default:
         return false;
     }

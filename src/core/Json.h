@@ -20,7 +20,8 @@ JsonPtr jsonParse(const std::string &text);
 // json-c's default (spaced) text form.
 std::string jsonText(json_object *o);
 
-// Missing keys, nulls and non-objects read as "" / 0 / false.
+// Missing keys, nulls and non-objects read as "" / 0 / false. A boolean read
+// from a number is true when not zero, from a text unless it is "false" or "0".
 std::string jsonString(json_object *obj, const char *key);
 int32_t jsonInt(json_object *obj, const char *key);
 int64_t jsonInt64(json_object *obj, const char *key);
