@@ -5,6 +5,7 @@
 
 #include "core/DataFolder.h"
 #include "core/ServerInfo.h"
+#include "store/ShareFilesDb.h"
 
 #include <QCoreApplication>
 #include <QTranslator>
@@ -56,6 +57,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "lanferry: %s\n", error.c_str());
         return 1;
     }
+
+    // Opened once here, before any server thread can reach the one shared connection.
+    // A failure is reported on standard error; transfers work without sharing.
+    ShareFilesDb::instance().open();
 
     int exitCode;
     {
