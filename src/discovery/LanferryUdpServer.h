@@ -50,7 +50,8 @@ public:
 
     // Binds the UDP port equal to the configured service port and starts the receive and announce threads.
     // statusCallback hears of devices coming (Online) and saying goodbye (Offline); errorCallback receives
-    // the texts of failed answers and announcements. Both run without the table lock held and may be empty.
+    // the texts of failed answers and announcements. Both run on the service's threads without the table lock
+    // held, so they may read the table but must not start or stop the service; either may be empty.
     // False, with lastError(), when the identity cannot be loaded or the port cannot be bound.
     bool start(StatusCallback statusCallback, ErrorCallback errorCallback);
     // Says goodbye when running, then ends and joins both threads. The table is kept.
