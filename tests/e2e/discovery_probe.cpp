@@ -196,14 +196,14 @@ int send(int argc, char **argv)
     }
     if (argc - i != 3)
         return usage();
-    const std::string ip = argv[i], spec = argv[i + 2];
+    const std::string ip = argv[i], payloadArg = argv[i + 2];
     const int port = std::atoi(argv[i + 1]);
     std::string payload;
-    if (spec.rfind("text:", 0) == 0)
-        payload = spec.substr(5);
-    else if (spec.rfind("fill:", 0) == 0)
-        payload.assign(static_cast<size_t>(std::atoi(spec.c_str() + 5)), 'x');
-    else if (spec.rfind("hex:", 0) != 0 || !hexDecode(spec.substr(4), payload))
+    if (payloadArg.rfind("text:", 0) == 0)
+        payload = payloadArg.substr(5);
+    else if (payloadArg.rfind("fill:", 0) == 0)
+        payload.assign(static_cast<size_t>(std::atoi(payloadArg.c_str() + 5)), 'x');
+    else if (payloadArg.rfind("hex:", 0) != 0 || !hexDecode(payloadArg.substr(4), payload))
         return usage();
 
     UdpSocket socket;
