@@ -190,21 +190,9 @@ void LanferryHttpServer::handleFileRead(const Request &req, Response &res)
     const std::string fid = jsonString(body.get(), "fid");
     const std::string subpath = jsonString(body.get(), "subpath");
     const int64_t offset = jsonInt64(body.get(), "offset");
-    if (!isValidStoreId(tid) || !isValidStoreId(fid))
-        return answer(res, 404, "Invalid File.");
-
-    TaskStore store(true);
     TransferFile file;
-    const int found = store.readTaskFile(tid, fid, &file);
-    if (found < 0)
-        return answer(res, 500, store.lastError());
-    if (found == 0)
-        return answer(res, 404, "Invalid File.");
-    if (!file.shareid.empty()) {
-        ShareFilesDb &shares = ShareFilesDb::instance();
-        if (!shares.isEnabled() || !shares.hasUid(file.shareid))
-            return answer(res, 403, "Invalid Share-File.");
-    }
+    if (!findSendFile(tid, fid, true, &file, res))
+        return;
     if (!subpath.empty() && (file.mime != kDirectoryMime || !isAcceptableSubPath(subpath)))
         return answer(res, 403, "Invalid File.");
 
@@ -229,6 +217,29 @@ void LanferryHttpServer::handleFileRead(const Request &req, Response &res)
         [buffer](size_t from, size_t length, httplib::DataSink &sink) { return sink.write(buffer + from, length); });
 }
 
+bool LanferryHttpServer::findSendFile(const std::string &tid, const std::string &fid, bool needSharingOn,
+                                      TransferFile *file, Response &res)
+{
+    if (!isValidStoreId(tid) || !isValidStoreId(fid)) {
+        answer(res, 404, "Invalid File.");
+        return false;
+    }
+    TaskStore store(true);
+    const int found = store.readTaskFile(tid, fid, file);
+    if (found <= 0) {
+        answer(res, found < 0 ? 500 : 404, found < 0 ? store.lastError() : std::string("Invalid File."));
+        return false;
+    }
+    if (!file->shareid.empty()) {
+        ShareFilesDb &shares = ShareFilesDb::instance();
+        if ((needSharingOn && !shares.isEnabled()) || !shares.hasUid(file->shareid)) {
+            answer(res, 403, "Invalid Share-File.");
+            return false;
+        }
+    }
+    return true;
+}
+
 void LanferryHttpServer::answerThumb(const std::string &path, const Request &req, Response &res)
 {
     const OnReadThumbResult r = onReadThumb(path, req.get_param_value("mime"));
@@ -241,17 +252,9 @@ void LanferryHttpServer::handleFileThumb(const Request &req, Response &res)
 {
     const std::string tid = req.matches[1];
     const std::string fid = req.matches[2];
-    if (!isValidStoreId(tid) || !isValidStoreId(fid))
-        return answer(res, 404, "Invalid File.");
-    TaskStore store(true);
     TransferFile file;
-    const int found = store.readTaskFile(tid, fid, &file);
-    if (found < 0)
-        return answer(res, 500, store.lastError());
-    if (found == 0)
-        return answer(res, 404, "Invalid File.");
-    if (!file.shareid.empty() && !ShareFilesDb::instance().hasUid(file.shareid))
-        return answer(res, 403, "Invalid Share-File.");
+    if (!findSendFile(tid, fid, false, &file, res))
+        return;
     answerThumb(file.thumb, req, res);
 }
 

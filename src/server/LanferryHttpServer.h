@@ -82,6 +82,11 @@ private:
     void handleShareThumb(const Request &req, Response &res);
     void handleShareReq(const Request &req, Response &res);
     void answerThumb(const std::string &path, const Request &req, Response &res);
+    // The record of a file this device sends, or false with the answer set: 404 for an
+    // unknown id, 500 for a store error, 403 for a shared entry that is gone (or, with
+    // needSharingOn, while sharing is off).
+    bool findSendFile(const std::string &tid, const std::string &fid, bool needSharingOn, TransferFile *file,
+                      Response &res);
 
     void listen(int port);
     void setLastError(std::string text);
