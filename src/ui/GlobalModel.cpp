@@ -1,0 +1,66 @@
+#include "GlobalModel.h"
+
+#include "AppSingleton.h"
+#include "MessageBoxContext.h"
+
+#include "core/ServerInfo.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+
+GlobalModel::GlobalModel(QObject *parent) : QObject(parent)
+{
+}
+
+GlobalModel::~GlobalModel()
+{
+    AppSingleton<GlobalModel>::release(this);
+}
+
+GlobalModel *GlobalModel::instance()
+{
+    return AppSingleton<GlobalModel>::instance();
+}
+
+QString GlobalModel::deviceIcon(QString type)
+{
+    if (type == QLatin1String("mac"))
+        return QStringLiteral("qrc:/res/mac-device.png");
+    if (type == QLatin1String("android"))
+        return QStringLiteral("qrc:/res/android-device.png");
+    if (type == QLatin1String("ios"))
+        return QStringLiteral("qrc:/res/iphone-device.png");
+    return QStringLiteral("qrc:/res/win-device.png");
+}
+
+QString GlobalModel::serverIcon()
+{
+    return deviceIcon(QString::fromStdString(platformType()));
+}
+
+void GlobalModel::navTo(QString qml, QVariantMap props)
+{
+    emit nav(qml, props);
+}
+
+void GlobalModel::navTo(QString qml)
+{
+    emit nav(qml, QVariantMap());
+}
+
+void GlobalModel::open(QString path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        showWarningBox(MessageBoxContext::instance(), QString(), tr("IDS_FILE_NOT_EXISTS"));
+        return;
+    }
+    // The path goes over as a URL, never through a shell, so no name can be
+    // taken as a command.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+}
+
+void GlobalModel::openUrl(QUrl url)
+{
+    open(url.isLocalFile() ? url.toLocalFile() : url.toString());
+}
