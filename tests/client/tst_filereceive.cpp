@@ -1,0 +1,514 @@
+// Receiving files and folder listings from the real HTTPS service over
+// loopback TLS (whole files, resume, abort, listings), and from a scripted
+// peer for answers the real service never gives.
+#include "RawTlsServer.h"
+#include "TempDataHome.h"
+#include "TestServer.h"
+
+#include "client/FileReceive.h"
+#include "store/TaskStore.h"
+
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <future>
+#include <signal.h>
+
+namespace {
+
+constexpr qint64 kPiece = LanferryHttpServer::kReadBufferSize;
+const std::string kFileGone = "The file does not exist. The other device may have deleted the task.";
+const std::string kNoAddress = "Connection failed, please connect the device manually.";
+
+std::string randomBytes(int64_t size)
+{
+    std::string data(static_cast<size_t>(size), '\0');
+    auto *words = reinterpret_cast<quint32 *>(data.data());
+    QRandomGenerator::global()->fillRange(words, static_cast<qsizetype>(size / 4));
+    for (int64_t i = size / 4 * 4; i < size; ++i)
+        data[static_cast<size_t>(i)] = static_cast<char>(i);
+    return data;
+}
+
+void writeFile(const std::string &path, const std::string &data)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool startsWith(const std::string &text, const std::string &prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+struct Received {
+    TransferFileStatus result;
+    std::vector<int64_t> pieceOffsets;
+    int completions = 0;
+};
+
+Received receive(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
+                 const std::string &subpath, int64_t offset, const std::string &dest)
+{
+    Received r;
+    r.result = receiveFile(
+        client, peer, key, fid, subpath, offset, dest,
+        [&](const TransferFileStatus &s) {
+            QCOMPARE(s.status, 0);
+            r.pieceOffsets.push_back(s.offset);
+        },
+        [&](const TransferFileStatus &s) {
+            QCOMPARE(s.status, 1);
+            ++r.completions;
+        });
+    return r;
+}
+
+} // namespace
+
+class TestFileReceive : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void wholeFile_data();
+    void wholeFile();
+    void resume_data();
+    void resume();
+    void abortDuringTransferThenResume();
+    void folderListings();
+    void localFailures_data();
+    void localFailures();
+    void peerAnswers_data();
+    void peerAnswers();
+    void badListings_data();
+    void badListings();
+
+private:
+    // A send task holding one file (or folder) at path; the record of it.
+    TransferFile offer(const std::string &path);
+    std::string dir() const { return m_home->path().toStdString(); }
+    PeerEndpoint peer() const { return PeerEndpoint{"127.0.0.1", m_server->port, ""}; }
+    std::vector<int64_t> askedOffsets()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_asked;
+    }
+
+    std::unique_ptr<TempDataHome> m_home;
+    std::unique_ptr<TestServer> m_server;
+    std::mutex m_mutex;
+    std::vector<int64_t> m_asked;
+    std::function<void(int64_t offset)> m_beforeRead; // runs on the server's worker thread
+    TaskKey m_key;
+};
+
+void TestFileReceive::init()
+{
+    m_home = std::make_unique<TempDataHome>();
+    m_server = std::make_unique<TestServer>();
+    m_asked.clear();
+    m_beforeRead = nullptr;
+    m_server->server.onReadFile = [this](const std::string &tid, const TransferFile &file, const std::string &subpath,
+                                         int64_t offset, char *buffer, int32_t size) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_asked.push_back(offset);
+        }
+        if (m_beforeRead)
+            m_beforeRead(offset);
+        return readFileForPeer(tid, file, subpath, offset, buffer, size);
+    };
+    QVERIFY(m_server->start());
+}
+
+void TestFileReceive::cleanup()
+{
+    m_server->server.stop();
+    m_server.reset();
+    m_home.reset();
+}
+
+TransferFile TestFileReceive::offer(const std::string &path)
+{
+    TransferTask task = newOutgoingTask("127.0.0.1", m_server->port, "peer-uid", "Peer", "win");
+    std::vector<TransferFile> files;
+    addLocalPath(task.uid, files, path, std::string(), std::string());
+    TaskStore store(true);
+    if (files.size() != 1 || !store.createTask(task, files))
+        qFatal("cannot create the send task: %s", store.lastError().c_str());
+    m_key = TaskKey{task.uid, false};
+    return files[0];
+}
+
+void TestFileReceive::wholeFile_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("destinationExists");
+    QTest::addColumn<QList<qint64>>("asked");
+
+    QTest::newRow("empty") << qint64(0) << false << QList<qint64>{0};
+    QTest::newRow("small, replacing a file") << qint64(1000) << true << QList<qint64>{0};
+    // The last full piece carries no end marker; an empty answer with it follows.
+    QTest::newRow("exact multiple of a piece") << kPiece << false << QList<qint64>{0, kPiece};
+    QTest::newRow("two pieces and a bit") << 2 * kPiece + 5 << true << QList<qint64>{0, kPiece, 2 * kPiece};
+}
+
+void TestFileReceive::wholeFile()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, destinationExists);
+    QFETCH(QList<qint64>, asked);
+
+    const std::string content = randomBytes(size);
+    writeFile(dir() + "/source.bin", content);
+    const TransferFile file = offer(dir() + "/source.bin");
+    const std::string dest = dir() + "/in/deeper/received.bin";
+    if (destinationExists) {
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/in/deeper")));
+        writeFile(dest, "an older, longer file that must be replaced entirely");
+    }
+
+    LanferryHttpClient client;
+    const Received r = receive(client, peer(), m_key, file.uid, std::string(), 0, dest);
+    QCOMPARE(r.result.status, 1);
+    QCOMPARE(r.result.error, std::string());
+    QCOMPARE(r.result.offset, size);
+    QVERIFY(readFile(dest) == content);
+    QVERIFY(!exists(dest + ".downloading"));
+    QCOMPARE(r.completions, 1);
+    // Every piece but the last is reported, after it is on disk.
+    std::vector<int64_t> expectedPieces;
+    for (int64_t off = kPiece; off <= size; off += kPiece)
+        expectedPieces.push_back(off);
+    QCOMPARE(r.pieceOffsets, expectedPieces);
+    const std::vector<int64_t> expectedAsked(asked.begin(), asked.end());
+    QCOMPARE(askedOffsets(), expectedAsked);
+}
+
+void TestFileReceive::resume_data()
+{
+    QTest::addColumn<int>("partialSize"); // -1: no partial file
+    QTest::addColumn<qint64>("recorded");
+    QTest::addColumn<qint64>("firstAsked");
+
+    QTest::newRow("no partial file: offset ignored") << -1 << qint64(5000) << qint64(0);
+    QTest::newRow("partial file longer than offset") << 8192 << qint64(4096) << qint64(4096);
+    QTest::newRow("stale tail longer than the file") << 30000 << qint64(4096) << qint64(4096);
+    QTest::newRow("offset beyond partial file clamped") << 3000 << qint64(5000) << qint64(3000);
+    QTest::newRow("negative offset") << 100 << qint64(-7) << qint64(0);
+}
+
+void TestFileReceive::resume()
+{
+    QFETCH(int, partialSize);
+    QFETCH(qint64, recorded);
+    QFETCH(qint64, firstAsked);
+
+    const std::string content = randomBytes(20000);
+    writeFile(dir() + "/source.bin", content);
+    const TransferFile file = offer(dir() + "/source.bin");
+    const std::string dest = dir() + "/received.bin";
+    if (partialSize >= 0) {
+        // Valid bytes up to the resume point, junk after it.
+        const size_t valid = static_cast<size_t>(std::min<int64_t>(partialSize, std::max<int64_t>(recorded, 0)));
+        writeFile(dest + ".downloading", content.substr(0, valid) + std::string(partialSize - valid, 'x'));
+    }
+
+    LanferryHttpClient client;
+    const Received r = receive(client, peer(), m_key, file.uid, std::string(), recorded, dest);
+    QCOMPARE(r.result.status, 1);
+    QCOMPARE(r.result.offset, int64_t(20000));
+    QVERIFY(readFile(dest) == content);
+    QCOMPARE(askedOffsets(), std::vector<int64_t>{firstAsked});
+}
+
+void TestFileReceive::abortDuringTransferThenResume()
+{
+    const std::string content = randomBytes(2 * kPiece + 100);
+    writeFile(dir() + "/source.bin", content);
+    const TransferFile file = offer(dir() + "/source.bin");
+    const std::string dest = dir() + "/received.bin";
+
+    // The second piece is held on the sender until the test lets it go.
+    QSemaphore inFlight, release;
+    m_beforeRead = [&](int64_t offset) {
+        if (offset == kPiece) {
+            inFlight.release();
+            release.tryAcquire(1, 30000);
+        }
+    };
+    LanferryHttpClient client;
+    auto pending = std::async(std::launch::async,
+                              [&] { return receive(client, peer(), m_key, file.uid, std::string(), 0, dest); });
+    QVERIFY(inFlight.tryAcquire(1, 30000));
+    client.abort();
+    const bool ended = pending.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    release.release();
+    QVERIFY(ended);
+    const Received stopped = pending.get();
+    QCOMPARE(stopped.result.status, -1);
+    QCOMPARE(stopped.result.remote, true);
+    QVERIFY2(startsWith(stopped.result.error, "CURL: "), stopped.result.error.c_str());
+    QCOMPARE(stopped.result.offset, kPiece);
+    QCOMPARE(stopped.pieceOffsets, std::vector<int64_t>{kPiece});
+    QCOMPARE(stopped.completions, 0);
+    QCOMPARE(int64_t(readFile(dest + ".downloading").size()), kPiece);
+    QVERIFY(!exists(dest));
+
+    // Started again from the recorded offset, it continues where it stopped.
+    m_beforeRead = nullptr;
+    const Received resumed = receive(client, peer(), m_key, file.uid, std::string(), stopped.result.offset, dest);
+    QCOMPARE(resumed.result.status, 1);
+    QVERIFY(readFile(dest) == content);
+    QCOMPARE(askedOffsets(), (std::vector<int64_t>{0, kPiece, kPiece, 2 * kPiece}));
+}
+
+void TestFileReceive::folderListings()
+{
+    const std::string root = dir() + "/tree";
+    QVERIFY(QDir().mkpath(QString::fromStdString(root + "/a/b/d")));
+    QVERIFY(QDir().mkpath(QString::fromStdString(root + "/e")));
+    writeFile(root + "/a/b/c.txt", "abc");
+    const TransferFile folder = offer(root);
+    QCOMPARE(folder.mime, std::string(kDirectoryMime));
+
+    LanferryHttpClient client;
+    const auto sorted = [](std::vector<DirTaskEntry> rows) {
+        std::sort(rows.begin(), rows.end(), [](const auto &x, const auto &y) { return x.subpath < y.subpath; });
+        return rows;
+    };
+
+    // Rows are appended to what the list already holds.
+    std::vector<DirTaskEntry> rows(1);
+    rows[0].subpath = "kept";
+    TransferFileStatus st = listRemoteDirectory(client, peer(), m_key, folder.uid, "a/b", &rows);
+    QCOMPARE(st.status, 1);
+    QCOMPARE(rows.size(), size_t(3));
+    QCOMPARE(rows[0].subpath, std::string("kept"));
+    const std::vector<DirTaskEntry> listed = sorted({rows[1], rows[2]});
+    QCOMPARE(listed[0].subpath, std::string("a/b/c.txt"));
+    QCOMPARE(listed[0].isdir, false);
+    QCOMPARE(listed[0].total, int64_t(3));
+    QCOMPARE(listed[0].status, 0);
+    QCOMPARE(listed[1].subpath, std::string("a/b/d"));
+    QCOMPARE(listed[1].isdir, true);
+
+    // The top level is not prefixed; an empty folder lists nothing.
+    rows.clear();
+    QCOMPARE(listRemoteDirectory(client, peer(), m_key, folder.uid, std::string(), &rows).status, 1);
+    QCOMPARE(rows.size(), size_t(2));
+    QCOMPARE(sorted(rows)[0].subpath, std::string("a"));
+    rows.clear();
+    QCOMPARE(listRemoteDirectory(client, peer(), m_key, folder.uid, "e", &rows).status, 1);
+    QVERIFY(rows.empty());
+
+    // A file inside the folder is read by its sub-path.
+    const Received r = receive(client, peer(), m_key, folder.uid, "a/b/c.txt", 0, dir() + "/out/a/b/c.txt");
+    QCOMPARE(r.result.status, 1);
+    QCOMPARE(readFile(dir() + "/out/a/b/c.txt"), std::string("abc"));
+}
+
+void TestFileReceive::localFailures_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<bool>("remote");
+    QTest::addColumn<QString>("error"); // the start of it; "%1" is the partial file, "%2" the destination
+    QTest::addColumn<qint64>("offset");
+
+    QTest::newRow("no address") << "no address" << true << QString::fromStdString(kNoAddress) << qint64(0);
+    QTest::newRow("unknown file") << "unknown file" << true << QString::fromStdString(kFileGone) << qint64(0);
+    QTest::newRow("refused") << "refused" << true << "CURL: " << qint64(0);
+    QTest::newRow("sender's file gone") << "source deleted" << true << "No such file" << qint64(0);
+    QTest::newRow("partial file cannot be opened")
+        << "partial is a folder" << false << "Failed to open file %1. Is a directory" << qint64(0);
+    QTest::newRow("write fails") << "write fails" << false << "Failed to write file. File too large" << qint64(0);
+    QTest::newRow("rename fails") << "destination is a folder" << false
+                                  << "File rename failed. file: %2. Is a directory" << qint64(5000);
+}
+
+void TestFileReceive::localFailures()
+{
+    QFETCH(QString, situation);
+    QFETCH(bool, remote);
+    QFETCH(QString, error);
+    QFETCH(qint64, offset);
+
+    const std::string content = randomBytes(5000);
+    writeFile(dir() + "/source.bin", content);
+    TransferFile file = offer(dir() + "/source.bin");
+    const std::string dest = dir() + "/received.bin";
+    PeerEndpoint target = peer();
+
+    rlimit oldLimit{};
+    if (situation == "no address")
+        target.host.clear();
+    else if (situation == "unknown file")
+        file.uid = "no-such-file";
+    else if (situation == "refused")
+        target.port = TestServer::freePort();
+    else if (situation == "source deleted")
+        QVERIFY(QFile::remove(QString::fromStdString(dir() + "/source.bin")));
+    else if (situation == "partial is a folder")
+        QVERIFY(QDir().mkpath(QString::fromStdString(dest + ".downloading")));
+    else if (situation == "destination is a folder")
+        QVERIFY(QDir().mkpath(QString::fromStdString(dest + "/inside")));
+    if (situation == "write fails") {
+        // Files may not grow past 1000 bytes once the sender has read its
+        // store (which needs to write); the signal would end the test.
+        ::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &oldLimit);
+        m_beforeRead = [oldLimit](int64_t) {
+            rlimit small = oldLimit;
+            small.rlim_cur = 1000;
+            setrlimit(RLIMIT_FSIZE, &small);
+        };
+    }
+
+    LanferryHttpClient client;
+    const Received r = receive(client, target, m_key, file.uid, std::string(), 0, dest);
+    if (situation == "write fails")
+        setrlimit(RLIMIT_FSIZE, &oldLimit);
+
+    QCOMPARE(r.result.status, -1);
+    QVERIFY2(r.result.remote == remote, r.result.error.c_str());
+    const std::string expected = error.replace("%1", QString::fromStdString(dest + ".downloading"))
+                                     .replace("%2", QString::fromStdString(dest))
+                                     .toStdString();
+    QVERIFY2(r.result.error.find(expected) != std::string::npos && (startsWith(r.result.error, expected) || remote),
+             r.result.error.c_str());
+    QCOMPARE(r.result.offset, offset);
+    QCOMPARE(r.completions, 0);
+    if (situation == "no address")
+        QVERIFY(askedOffsets().empty());
+    if (situation == "destination is a folder")
+        QVERIFY(readFile(dest + ".downloading") == content); // kept for the next attempt
+}
+
+void TestFileReceive::peerAnswers_data()
+{
+    QTest::addColumn<QByteArrayList>("answers"); // the last one repeats
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // the start of it
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<int>("requests");
+
+    const auto answer = [](const char *status, const char *body, const char *headers = "") {
+        return QByteArray::fromStdString(RawTlsServer::answer(status, body, headers));
+    };
+    QTest::newRow("403") << QByteArrayList{answer("HTTP/1.1 403 Forbidden", "Invalid Share-File.")} << -1
+                         << QString::fromStdString(kFileGone) << qint64(0) << 1;
+    QTest::newRow("404") << QByteArrayList{answer("HTTP/1.1 404 Not Found", "Invalid File.")} << -1
+                         << QString::fromStdString(kFileGone) << qint64(0) << 1;
+    QTest::newRow("other status: body as sent")
+        << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"), answer("HTTP/1.1 500 Oops", "Disk on fire.")} << -1
+        << "Disk on fire." << qint64(3) << 2;
+    QTest::newRow("X-EOF 0 means more") << QByteArrayList{answer("HTTP/1.1 200 OK", "abc", "X-EOF: 0\r\n"),
+                                                          answer("HTTP/1.1 200 OK", "def", "X-EOF: 1\r\n")}
+                                        << 1 << "" << qint64(6) << 2;
+    QTest::newRow("X-EOF not a number") << QByteArrayList{answer("HTTP/1.1 200 OK", "abc", "X-EOF: yes\r\n")} << -1
+                                        << "The other device sent an invalid X-EOF value: yes." << qint64(0) << 1;
+    QTest::newRow("X-EOF with trailing junk") << QByteArrayList{answer("HTTP/1.1 200 OK", "abc", "X-EOF: 1x\r\n")} << -1
+                                              << "The other device sent an invalid X-EOF value: 1x." << qint64(0) << 1;
+    QTest::newRow("empty answers without end")
+        << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"), answer("HTTP/1.1 200 OK", "")} << -1
+        << "The other device sent no data and no end of file at offset 3." << qint64(3) << 1 + kMaxEmptyPieces;
+    QTest::newRow("peer falls silent")
+        << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"),
+                          QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nde") + QByteArray("STALL")}
+        << -1 << "CURL: " << qint64(3) << 2;
+}
+
+void TestFileReceive::peerAnswers()
+{
+    QFETCH(QByteArrayList, answers);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(qint64, offset);
+    QFETCH(int, requests);
+
+    RawTlsServer raw([&](const RawTlsServer::Request &, int index) {
+        QByteArray bytes = answers.at(std::min(index, int(answers.size()) - 1));
+        const bool stall = bytes.endsWith("STALL");
+        if (stall)
+            bytes.chop(5);
+        return RawTlsServer::Reply{bytes.toStdString(), stall};
+    });
+    LanferryHttpClient client;
+    client.setStallTimeout(1);
+    const std::string dest = dir() + "/received.bin";
+    const Received r =
+        receive(client, PeerEndpoint{"127.0.0.1", raw.port(), ""}, TaskKey{"t1", false}, "f1", std::string(), 0, dest);
+    QCOMPARE(r.result.status, status);
+    QVERIFY2(startsWith(r.result.error, error.toStdString()), r.result.error.c_str());
+    QCOMPARE(r.result.offset, offset);
+    QCOMPARE(int(raw.requests().size()), requests);
+    if (status == 1) {
+        QCOMPARE(readFile(dest), std::string("abcdef"));
+        QCOMPARE(r.pieceOffsets, std::vector<int64_t>{3});
+    } else {
+        QCOMPARE(r.result.remote, true);
+        QCOMPARE(int64_t(readFile(dest + ".downloading").size()), offset);
+    }
+}
+
+void TestFileReceive::badListings_data()
+{
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QString>("error"); // empty: accepted
+
+    QTest::newRow("empty array") << QByteArray("[]") << "";
+    QTest::newRow("object") << QByteArray("{}") << "Invalid inode/directory files.";
+    QTest::newRow("not JSON") << QByteArray("oops") << "Invalid inode/directory files.";
+    QTest::newRow("no name") << QByteArray(R"([{"subpath":"ok"},{"isdir":true}])") << "Invalid inode/directory files. ";
+    QTest::newRow("dot") << QByteArray(R"([{"subpath":"."}])") << "Invalid inode/directory files. ";
+    QTest::newRow("dot dot") << QByteArray(R"([{"subpath":"ok"},{"subpath":"..","isdir":true}])")
+                             << "Invalid inode/directory files. ";
+    QTest::newRow("slash") << QByteArray(R"([{"subpath":"../../etc/x"}])") << "Invalid inode/directory files. ";
+    QTest::newRow("absolute") << QByteArray(R"([{"subpath":"/etc"}])") << "Invalid inode/directory files. ";
+    QTest::newRow("NUL") << QByteArray(R"([{"subpath":"a\u0000/../b"}])") << "Invalid inode/directory files. ";
+}
+
+void TestFileReceive::badListings()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, error);
+
+    RawTlsServer raw([&](const RawTlsServer::Request &, int) {
+        return RawTlsServer::Reply{RawTlsServer::answer("HTTP/1.1 200 OK", listing.toStdString(),
+                                                        "Content-Type: inode/directory\r\nX-EOF: 1\r\n"),
+                                   false};
+    });
+    LanferryHttpClient client;
+    std::vector<DirTaskEntry> rows(1);
+    const TransferFileStatus st = listRemoteDirectory(client, PeerEndpoint{"127.0.0.1", raw.port(), ""},
+                                                      TaskKey{"t1", false}, "f1", "sub", &rows);
+    if (error.isEmpty()) {
+        QCOMPARE(st.status, 1);
+    } else {
+        QCOMPARE(st.status, -1);
+        QCOMPARE(st.remote, true);
+        QVERIFY2(startsWith(st.error, error.toStdString()), st.error.c_str());
+    }
+    QCOMPARE(rows.size(), size_t(1)); // nothing appended
+}
+
+QTEST_GUILESS_MAIN(TestFileReceive)
+#include "tst_filereceive.moc"
