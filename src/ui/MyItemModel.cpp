@@ -125,15 +125,16 @@ QVariant MyItemModel::data(const QModelIndex &index, int role) const
     if (!dataFn || !index.isValid() || index.model() != this || index.column() != 0)
         return QVariant();
     const int row = index.row();
-    if (row >= rowCount() || role < 0 || role >= roleNameList.size())
+    const int position = role - FirstRole;
+    if (row >= rowCount() || position < 0 || position >= roleNameList.size())
         return QVariant();
-    return dataFn(row, role, roleNameList.at(role));
+    return dataFn(row, position, roleNameList.at(position));
 }
 
 QHash<int, QByteArray> MyItemModel::roleNames() const
 {
     QHash<int, QByteArray> names;
     for (int i = 0; i < roleNameList.size(); ++i)
-        names.insert(i, roleNameList.at(i).toUtf8());
+        names.insert(FirstRole + i, roleNameList.at(i).toUtf8());
     return names;
 }

@@ -16,14 +16,19 @@ public:
     using DataFn = std::function<QVariant(int row, int role, const QString &roleName)>;
     using RowFn = std::function<QVariantMap(int row)>;
 
+    // The id of the first role. Ids start at the first user role because
+    // generic views take role 0 for display text; the data function is given
+    // the role's position (0 for the first name) instead of its id.
+    static constexpr int FirstRole = Qt::UserRole;
+
     explicit MyItemModel(QObject *parent = nullptr);
 
-    // Empty countFn: no rows. The role id of a name is its position.
+    // Empty countFn: no rows. The role of a name is FirstRole plus its position.
     CountFn countFn;
     DataFn dataFn;
     QStringList roleNameList;
 
-    // One role, name; role 0 answers rowFn(row), any other role nothing.
+    // One role, name; it answers rowFn(row) as a QVariantMap.
     void setData2(RowFn rowFn, const QString &name);
 
     // Preferred way to change rows: the model announces the change, runs change

@@ -220,7 +220,7 @@ int MyTreeItemModel::columnCount(const QModelIndex &) const
 
 QVariant MyTreeItemModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || role != 0 || index.model() != this)
+    if (!index.isValid() || role != RowRole || index.model() != this)
         return QVariant();
     Node *node = static_cast<Node *>(index.internalPointer());
     if (!node)
@@ -240,5 +240,5 @@ QVariant MyTreeItemModel::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> MyTreeItemModel::roleNames() const
 {
-    return {{0, "d"}};
+    return {{RowRole, "d"}};
 }

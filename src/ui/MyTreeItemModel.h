@@ -17,6 +17,8 @@ class MyTreeItemModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     using NodeDataFn = std::function<QVariantMap()>;
+    // The id of the one role "d" (generic views take role 0 for display text).
+    static constexpr int RowRole = Qt::UserRole;
 
     struct Node {
         Node() = default;
