@@ -29,8 +29,9 @@ void QueueThread::run(std::function<void()> fn, QObject *context)
     QPointer<QObject> guard(context);
     QMetaObject::invokeMethod(
         m_receiver,
-        [fn = std::move(fn), guarded, guard] {
-            if (guarded && !guard)
+        [this, fn = std::move(fn), guarded, guard] {
+            // The event loop may still hand out functions queued before stop().
+            if (m_quitting || (guarded && !guard))
                 return;
             try {
                 fn();
