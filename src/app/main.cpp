@@ -6,9 +6,9 @@
 #include "core/DataFolder.h"
 #include "core/ServerInfo.h"
 #include "store/ShareFilesDb.h"
+#include "ui/Catalogue.h"
 
 #include <QCoreApplication>
-#include <QTranslator>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -65,10 +65,8 @@ int main(int argc, char *argv[])
     int exitCode;
     {
         QCoreApplication app(argc, argv);
-        QTranslator translator;
         // A missing catalogue leaves the built-in English texts in place.
-        (void)translator.load(QStringLiteral(":/lanferry_en_US.qm"));
-        app.installTranslator(&translator);
+        installCatalogue(&app);
 
         UnixSignalWatcher watcher;
         QObject::connect(&watcher, &UnixSignalWatcher::terminationRequested, &app, [] { QCoreApplication::quit(); });
