@@ -49,10 +49,8 @@ std::optional<int64_t> strictDecimal(const std::string &text)
     return parseLeadingInt(text.substr(begin, end - begin));
 }
 
-bool writeAll(int fd, const std::string &data)
+bool writeAll(int fd, const char *p, size_t left)
 {
-    const char *p = data.data();
-    size_t left = data.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0) {
@@ -88,13 +86,14 @@ bool isSafeListedName(const std::string &name)
 
 HttpResponse requestPiece(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
                           const std::string &fid, const std::string &subpath, int64_t offset,
-                          TransferFileStatus &status)
+                          TransferFileStatus &status, const CURLHelper2::Sink *okBodySink)
 {
     if (peer.host.empty()) {
         fail(status, true, kNoAddress);
         return HttpResponse();
     }
-    HttpResponse res = client.fileRead(peer, key.tid, fid, subpath, offset);
+    HttpResponse res = okBodySink ? client.fileRead(peer, key.tid, fid, subpath, offset, *okBodySink)
+                                  : client.fileRead(peer, key.tid, fid, subpath, offset);
     if (res.status != 200)
         fail(status, true, (res.status == 403 || res.status == 404) ? std::string(kFileGone) : res.body);
     return res;
@@ -150,11 +149,37 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         return status;
     }
 
+    // Piece bytes go to the disk as they arrive; offset moves on only when
+    // the whole piece is there, and a resume drops whatever lies beyond it.
+    int64_t pieceBytes = 0;
+    int writeError = 0;
+    const CURLHelper2::Sink toDisk = [&](const char *data, size_t size) -> size_t {
+        if (!writeAll(fd, data, size)) {
+            writeError = errno ? errno : EIO;
+            return 0;
+        }
+        pieceBytes += static_cast<int64_t>(size);
+        return size;
+    };
+    // On failure the partial file keeps exactly the confirmed bytes.
+    const auto closeAtOffset = [&] {
+        if (::ftruncate(fd, status.offset) != 0) {
+            // Harmless: the next attempt cuts it at its recorded offset.
+        }
+        ::close(fd);
+    };
     int emptyInRow = 0;
     for (;;) {
-        const HttpResponse res = requestPiece(client, peer, key, fid, subpath, status.offset, status);
+        pieceBytes = 0;
+        writeError = 0;
+        const HttpResponse res = requestPiece(client, peer, key, fid, subpath, status.offset, status, &toDisk);
+        if (writeError) {
+            closeAtOffset();
+            fail(status, false, "Failed to write file. " + errnoText(writeError));
+            return status;
+        }
         if (res.status != 200) {
-            ::close(fd);
+            closeAtOffset();
             return status;
         }
         bool last = false;
@@ -162,21 +187,15 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         if (eof != res.headers.end()) {
             const std::optional<int64_t> value = strictDecimal(eof->second);
             if (!value) {
-                ::close(fd);
+                closeAtOffset();
                 fail(status, true, "The other device sent an invalid X-EOF value: " + eof->second + ".");
                 return status;
             }
             last = *value > 0;
         }
-        if (!res.body.empty()) {
+        if (pieceBytes > 0) {
             emptyInRow = 0;
-            if (!writeAll(fd, res.body)) {
-                const int err = errno;
-                ::close(fd);
-                fail(status, false, "Failed to write file. " + errnoText(err));
-                return status;
-            }
-            status.offset += static_cast<int64_t>(res.body.size());
+            status.offset += pieceBytes;
             if (last)
                 break;
             if (onPiece)
@@ -186,7 +205,7 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
                 break;
             // Asking again for ever would hold a worker on a peer that never ends the file.
             if (++emptyInRow >= kMaxEmptyPieces) {
-                ::close(fd);
+                closeAtOffset();
                 fail(status, true,
                      "The other device sent no data and no end of file at offset " + std::to_string(status.offset) +
                          ".");

@@ -22,9 +22,11 @@ using FileStatusCallback = std::function<void(const TransferFileStatus &status)>
 
 // One "/file/read" request. A failure (no address, a non-200 answer, a
 // failed request) sets status -1 with remote true and the reason in error.
+// With okBodySink, a 200 answer's body goes there as it arrives instead of
+// into the answer.
 HttpResponse requestPiece(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
                           const std::string &fid, const std::string &subpath, int64_t offset,
-                          TransferFileStatus &status);
+                          TransferFileStatus &status, const CURLHelper2::Sink *okBodySink = nullptr);
 
 // Receives into destination + ".downloading", continuing at offset when that
 // file exists (a larger offset is cut to its size, and anything past the

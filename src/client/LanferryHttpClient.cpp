@@ -11,6 +11,16 @@ std::string tidBody(const std::string &tid)
     return jsonText(obj.get());
 }
 
+std::string fileReadBody(const std::string &tid, const std::string &fid, const std::string &subpath, int64_t offset)
+{
+    JsonPtr obj(json_object_new_object());
+    jsonAdd(obj.get(), "tid", tid);
+    jsonAdd(obj.get(), "fid", fid);
+    jsonAdd(obj.get(), "subpath", subpath);
+    jsonAddInt64(obj.get(), "offset", offset);
+    return jsonText(obj.get());
+}
+
 } // namespace
 
 std::string LanferryHttpClient::url(const PeerEndpoint &peer, const std::string &path)
@@ -25,7 +35,7 @@ void LanferryHttpClient::abort()
 }
 
 HttpResponse LanferryHttpClient::request(bool isPost, const PeerEndpoint &peer, const std::string &path,
-                                         const std::string &body)
+                                         const std::string &body, const CURLHelper2::Sink *okBodySink)
 {
     m_stop = false;
     // "X-PWD:" followed by nothing makes libcurl leave the header out.
@@ -55,7 +65,14 @@ HttpResponse LanferryHttpClient::request(bool isPost, const PeerEndpoint &peer, 
             res.body = std::string("CURL: ") + curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK);
             return res;
         }
-        ok = m_helper.perform([&res](const char *data, size_t size) {
+        ok = m_helper.perform([&res, h, okBodySink](const char *data, size_t size) {
+            if (okBodySink) {
+                // The final answer's headers are in before its first body byte.
+                long code = 0;
+                curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+                if (code == 200)
+                    return (*okBodySink)(data, size);
+            }
             res.body.append(data, size);
             return size;
         });
@@ -86,12 +103,13 @@ HttpResponse LanferryHttpClient::getInfo(const PeerEndpoint &peer, ServerInfo *i
 HttpResponse LanferryHttpClient::fileRead(const PeerEndpoint &peer, const std::string &tid, const std::string &fid,
                                           const std::string &subpath, int64_t offset)
 {
-    JsonPtr obj(json_object_new_object());
-    jsonAdd(obj.get(), "tid", tid);
-    jsonAdd(obj.get(), "fid", fid);
-    jsonAdd(obj.get(), "subpath", subpath);
-    jsonAddInt64(obj.get(), "offset", offset);
-    return request(true, peer, "/file/read", jsonText(obj.get()));
+    return request(true, peer, "/file/read", fileReadBody(tid, fid, subpath, offset));
+}
+
+HttpResponse LanferryHttpClient::fileRead(const PeerEndpoint &peer, const std::string &tid, const std::string &fid,
+                                          const std::string &subpath, int64_t offset, const CURLHelper2::Sink &sink)
+{
+    return request(true, peer, "/file/read", fileReadBody(tid, fid, subpath, offset), &sink);
 }
 
 HttpResponse LanferryHttpClient::taskRecv(const PeerEndpoint &peer, const TransferTask &task,

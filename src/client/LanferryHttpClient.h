@@ -26,6 +26,11 @@ public:
     // One piece of a file (from offset) or a folder listing.
     HttpResponse fileRead(const PeerEndpoint &peer, const std::string &tid, const std::string &fid,
                           const std::string &subpath, int64_t offset);
+    // fileRead handing the body of a 200 answer to sink as it arrives instead
+    // of keeping it (the answer's body is then empty); any other answer's body
+    // is kept as usual. A sink that takes fewer bytes than given ends the request.
+    HttpResponse fileRead(const PeerEndpoint &peer, const std::string &tid, const std::string &fid,
+                          const std::string &subpath, int64_t offset, const CURLHelper2::Sink &sink);
     // Offers a task; pass the peer-side copy (mirrorForPeer) and its files.
     HttpResponse taskRecv(const PeerEndpoint &peer, const TransferTask &task, const std::vector<TransferFile> &files);
     HttpResponse taskRecvNotif(const PeerEndpoint &peer, const std::string &tid, bool accept);
@@ -58,7 +63,8 @@ public:
     static std::string url(const PeerEndpoint &peer, const std::string &path);
 
 private:
-    HttpResponse request(bool isPost, const PeerEndpoint &peer, const std::string &path, const std::string &body);
+    HttpResponse request(bool isPost, const PeerEndpoint &peer, const std::string &path, const std::string &body,
+                         const CURLHelper2::Sink *okBodySink = nullptr);
 
     CURLHelper2 m_helper;
     std::atomic<bool> m_stop{false};
