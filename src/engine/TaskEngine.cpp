@@ -1,0 +1,686 @@
+#include "TaskEngine.h"
+
+#include "client/FileReceive.h"
+#include "core/DataFolder.h"
+#include "store/TaskStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+using ServerItem = LanferryUdpServer::ServerItem;
+
+namespace {
+
+// A folder's progress reaches the store, the screen and the sender at most
+// this often while it runs (plus its final state).
+constexpr int64_t kFolderReportSeconds = 2;
+constexpr const char *kNoSavePath = "The file has no save path.";
+
+int64_t nowSeconds()
+{
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+std::string joinPath(const std::string &folder, const std::string &subpath)
+{
+    return subpath.empty() ? folder : folder + "/" + subpath;
+}
+
+} // namespace
+
+// Holds a destination path for one job.
+class TaskEngine::PathGuard {
+public:
+    PathGuard(TaskEngine &engine, std::string path) : m_engine(engine), m_path(std::move(path))
+    {
+        m_engine.acquirePath(m_path);
+    }
+    ~PathGuard() { m_engine.releasePath(m_path); }
+    PathGuard(const PathGuard &) = delete;
+    PathGuard &operator=(const PathGuard &) = delete;
+
+private:
+    TaskEngine &m_engine;
+    std::string m_path;
+};
+
+int TaskEntry::fileIndex(const std::string &fid) const
+{
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].uid == fid)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+TaskEngine::TaskEngine(Events events, int batchIntervalMs)
+    : m_events(std::move(events)), m_invoker(std::make_unique<Invoker>())
+{
+    m_committer.start(
+        [this](const TaskKey &key, const TaskStatusUpdater::FileStatusMap &statuses) {
+            post([this, key, statuses] { applyBatch(key, statuses); });
+        },
+        batchIntervalMs);
+}
+
+TaskEngine::~TaskEngine()
+{
+    m_queue.stop();
+    m_pool.shutdown();
+    m_committer.stop();
+    m_entries.clear();
+    m_invoker.reset();
+}
+
+void TaskEngine::setCandidateList(CandidateList candidates)
+{
+    std::lock_guard<std::mutex> lock(m_candidatesMutex);
+    m_candidates = std::move(candidates);
+}
+
+void TaskEngine::post(std::function<void()> fn)
+{
+    if (m_invoker)
+        m_invoker->post(std::move(fn));
+}
+
+const TaskEntry *TaskEngine::entry(const TaskKey &key) const
+{
+    auto it = m_entries.find(key);
+    return it == m_entries.end() ? nullptr : &it->second;
+}
+
+TaskEntry *TaskEngine::findEntry(const TaskKey &key)
+{
+    auto it = m_entries.find(key);
+    return it == m_entries.end() ? nullptr : &it->second;
+}
+
+TaskEntry *TaskEngine::liveEntry(const TaskKey &key, const WeakRun &run)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e || !e->token || e->token != run.lock())
+        return nullptr;
+    return e;
+}
+
+void TaskEngine::reloadTasks()
+{
+    m_queue.run([this] {
+        std::vector<TransferTask> tasks;
+        TaskStore(true).listTasks(&tasks);
+        TaskStore(false).listTasks(&tasks);
+        if (m_queue.isQuitting())
+            return;
+        post([this, tasks] {
+            // A task started before the list arrived keeps its running state.
+            for (const TransferTask &task : tasks) {
+                const TaskKey key{task.uid, task.from_me != 0};
+                if (m_entries.count(key))
+                    continue;
+                TaskEntry e;
+                e.task = task;
+                m_entries.emplace(key, std::move(e));
+            }
+            if (m_events.tasksReset)
+                m_events.tasksReset();
+        });
+    });
+}
+
+void TaskEngine::refreshTask(const TaskKey &key)
+{
+    TaskStore store(key.fromMe);
+    TransferTask task;
+    if (!isValidStoreId(key.tid) || store.readTask(key.tid, &task) != 1) {
+        if (m_entries.count(key)) {
+            cancelTask(key);
+            m_entries.erase(key);
+            if (m_events.taskRemoved)
+                m_events.taskRemoved(key);
+        }
+        return;
+    }
+    task.from_me = key.fromMe ? 1 : 0;
+    TaskEntry *e = findEntry(key);
+    if (!e) {
+        TaskEntry fresh;
+        fresh.task = task;
+        m_entries.emplace(key, std::move(fresh));
+        if (m_events.taskAdded)
+            m_events.taskAdded(key);
+        return;
+    }
+    // The stored counters lag behind a running task's own (successes are
+    // written when it ends), so a running task keeps its counters.
+    if (e->running())
+        task.status = e->task.status;
+    e->task = task;
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+}
+
+void TaskEngine::loadTaskFiles(const TaskKey &key)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e || e->filesLoaded)
+        return;
+    std::vector<TransferFile> files;
+    if (TaskStore(key.fromMe).readTaskFiles(key.tid, &files) != 1)
+        return;
+    sortFiles(files);
+    e->files = std::move(files);
+    e->filesLoaded = true;
+    if (m_events.filesLoaded)
+        m_events.filesLoaded(key, static_cast<int>(e->files.size()));
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+}
+
+void TaskEngine::sortFiles(std::vector<TransferFile> &files)
+{
+    std::stable_sort(files.begin(), files.end(), [](const TransferFile &a, const TransferFile &b) {
+        const int sa = a.status.status < 0 ? -1 : (a.status.status > 0 ? 1 : 0);
+        const int sb = b.status.status < 0 ? -1 : (b.status.status > 0 ? 1 : 0);
+        if (sa != sb)
+            return sa < sb;
+        return a.file_name < b.file_name;
+    });
+}
+
+void TaskEngine::setRunning(TaskEntry &entry, bool running)
+{
+    if (running) {
+        entry.run.reset();
+    } else {
+        m_pool.cancel(entry.run);
+        entry.run.clear();
+    }
+    // Taken after the pool's locks, never while holding them.
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    entry.token = running ? std::make_shared<TaskEntry::RunToken>() : nullptr;
+}
+
+void TaskEngine::recount(TaskEntry &entry)
+{
+    if (!entry.filesLoaded)
+        return;
+    TransferTaskStatus &s = entry.task.status;
+    s.total = static_cast<int32_t>(entry.files.size());
+    s.successes = 0;
+    s.failed = 0;
+    for (const TransferFile &f : entry.files) {
+        if (f.status.status > 0)
+            ++s.successes;
+        else if (f.status.status < 0)
+            ++s.failed;
+    }
+}
+
+void TaskEngine::startTask(const TaskKey &key)
+{
+    refreshTask(key);
+    loadTaskFiles(key);
+    TaskEntry *e = findEntry(key);
+    // Without its files a task cannot know when it is done.
+    if (!e || e->running() || !e->filesLoaded)
+        return;
+    setRunning(*e, true);
+
+    // Unfinished files start over from their offsets; until their new status
+    // arrives they show as waiting, and the counters count this run only.
+    for (TransferFile &f : e->files) {
+        if (f.status.status < 0) {
+            f.status.status = 0;
+            f.status.remote = false;
+            f.status.error.clear();
+        }
+    }
+    recount(*e);
+    e->task.status.remote = false;
+    TaskStore(key.fromMe).writeTaskStatus(key.tid, e->task.status);
+    m_committer.forget(key);
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+    if (m_events.filesChanged)
+        m_events.filesChanged(key);
+
+    // Nothing left to do: no job would ever end the run.
+    if (e->task.status.total - e->task.status.successes < 1) {
+        finishIfDone(key, *e);
+        return;
+    }
+    if (key.fromMe)
+        return; // the receiver reports its progress
+    CandidateList candidates;
+    {
+        std::lock_guard<std::mutex> lock(m_candidatesMutex);
+        candidates = m_candidates;
+    }
+    const WeakRun run = e->token;
+    const TransferTask task = e->task;
+    submit(*e, [this, key, run, task, candidates](LanferryHttpClient *client) {
+        startJob(client, key, run, task, candidates);
+    });
+}
+
+void TaskEngine::submit(TaskEntry &entry, LanferryHttpClientPool::Job job)
+{
+    m_pool.submit(entry.run, std::move(job), readMaxThreads());
+}
+
+void TaskEngine::cancelTask(const TaskKey &key)
+{
+    TaskEntry *e = findEntry(key);
+    if (e && e->running())
+        setRunning(*e, false);
+}
+
+void TaskEngine::stopTask(const TaskKey &key)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e)
+        return;
+    cancelTask(key);
+    sortFiles(e->files);
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+    if (m_events.filesChanged)
+        m_events.filesChanged(key);
+    if (key.fromMe)
+        return;
+    const TransferTask task = e->task;
+    m_queue.run([task] {
+        LanferryHttpClient client;
+        if (!task.ip.empty())
+            client.taskRecvStop(PeerEndpoint{task.ip, task.port, task.pwd}, task.uid);
+    });
+}
+
+void TaskEngine::removeEntry(const TaskKey &key)
+{
+    if (!m_entries.count(key))
+        return;
+    cancelTask(key);
+    m_entries.erase(key);
+    if (m_events.taskRemoved)
+        m_events.taskRemoved(key);
+}
+
+void TaskEngine::updateFileStatus(const TaskKey &key, const std::string &fid, const TransferFileStatus &status)
+{
+    m_committer.update(key, fid, status);
+}
+
+void TaskEngine::applyBatch(const TaskKey &key, const std::map<std::string, TransferFileStatus> &statuses)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e)
+        return;
+    bool failure = false;
+    for (const auto &[fid, status] : statuses) {
+        const int index = e->fileIndex(fid);
+        if (index < 0)
+            continue;
+        e->files[static_cast<size_t>(index)].status = status;
+        if (status.status < 0) {
+            e->task.status.remote = status.remote;
+            e->task.status.error = status.error;
+            failure = true;
+        }
+        if (m_events.fileChanged)
+            m_events.fileChanged(key, index);
+    }
+    // Counted from the files, so a file reported final twice counts once.
+    recount(*e);
+    if (failure)
+        TaskStore(key.fromMe).writeTaskStatus(key.tid, e->task.status);
+    finishIfDone(key, *e);
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+}
+
+void TaskEngine::finishIfDone(const TaskKey &key, TaskEntry &entry)
+{
+    const TransferTaskStatus &s = entry.task.status;
+    if (!entry.filesLoaded || s.total - s.successes - s.failed >= 1)
+        return;
+    if (entry.running())
+        setRunning(entry, false);
+    TaskStore(key.fromMe).writeTaskStatus(key.tid, s);
+    sortFiles(entry.files);
+    if (m_events.taskChanged)
+        m_events.taskChanged(key);
+    if (m_events.filesChanged)
+        m_events.filesChanged(key);
+}
+
+bool TaskEngine::whileLive(const WeakRun &run, const std::function<void()> &fn)
+{
+    std::lock_guard<std::mutex> lock(m_runMutex);
+    if (run.expired())
+        return false;
+    fn();
+    return true;
+}
+
+void TaskEngine::commit(const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
+                        const TransferFileStatus &status)
+{
+    whileLive(run, [&] { m_committer.commit(peer, key, fid, status); });
+}
+
+PeerEndpoint TaskEngine::endpointOf(const ServerItem &peer)
+{
+    return PeerEndpoint{peer.ip, peer.port, peer.info.pwd};
+}
+
+bool TaskEngine::findPeer(LanferryHttpClient &client, const TransferTask &task, const CandidateList &candidates,
+                          ServerItem *peer)
+{
+    // Another device may have taken over the address since: only the task's own device counts.
+    const auto isTheDevice = [&task](const ServerInfo &info) {
+        return task.remote_uid.empty() || info.uid == task.remote_uid;
+    };
+    const auto answer = [&task](const std::string &ip, int32_t port, ServerInfo info, ServerItem *out) {
+        out->ip = ip;
+        out->port = port;
+        // The answer carries the device's password; a device without one takes any.
+        if (info.pwd.empty())
+            info.pwd = task.pwd;
+        out->info = std::move(info);
+    };
+    if (!task.ip.empty()) {
+        ServerInfo info;
+        if (client.getInfo(PeerEndpoint{task.ip, task.port, task.pwd}, &info).status == 200 && isTheDevice(info)) {
+            answer(task.ip, task.port, std::move(info), peer);
+            return true;
+        }
+    }
+    // Without the device's id every known device would be a candidate.
+    if (!candidates || task.remote_uid.empty())
+        return false;
+    for (const ServerItem &item : candidates(task.remote_uid)) {
+        if (client.isStopped())
+            return false;
+        if (item.ip.empty())
+            continue;
+        ServerInfo info;
+        if (client.getInfo(PeerEndpoint{item.ip, item.port, task.pwd}, &info).status == 200 && isTheDevice(info)) {
+            const int32_t id = item.id;
+            answer(item.ip, item.port, std::move(info), peer);
+            peer->id = id;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TaskEngine::startJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const TransferTask &task,
+                          const CandidateList &candidates)
+{
+    ServerItem peer;
+    if (findPeer(*client, task, candidates, &peer)) {
+        const PeerEndpoint ep = endpointOf(peer);
+        TaskStore(key.fromMe).updateServerInfo(key.tid, ep.host, ep.port, ep.pwd);
+        post([this, key, ep] {
+            if (TaskEntry *e = findEntry(key)) {
+                e->task.ip = ep.host;
+                e->task.port = ep.port;
+                e->task.pwd = ep.pwd;
+                if (m_events.taskChanged)
+                    m_events.taskChanged(key);
+            }
+        });
+        // The answer changes nothing: the pieces are asked for either way.
+        client->taskRecvStart(ep, key.tid);
+    }
+    // Without a peer every job fails at once with the reason, and the task ends.
+    post([this, key, run, peer] {
+        if (liveEntry(key, run))
+            launch(key, peer);
+    });
+}
+
+void TaskEngine::launch(const TaskKey &key, const ServerItem &peer)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e)
+        return;
+    const PeerEndpoint ep = endpointOf(peer);
+    const WeakRun run = e->token;
+    const std::vector<TransferFile> files = e->files;
+    for (const TransferFile &file : files) {
+        if (file.status.status >= 1)
+            continue;
+        if (file.mime != kDirectoryMime) {
+            startRecvFile(key, peer, file);
+            continue;
+        }
+        std::shared_ptr<TaskDirFileDb> db = openDirDb(key, file);
+        std::vector<DirTaskEntry> pending;
+        bool ok = db->ensureOpen();
+        if (ok) {
+            // Its failure only leaves the database's text behind; the rows are read either way.
+            db->resetFailed();
+            ok = db->pendingEntries(&pending);
+        }
+        if (!ok) {
+            TransferFileStatus status = toFileStatus(db->readContext());
+            status.status = -1;
+            status.error = db->lastError();
+            commit(run, ep, key, file.uid, status);
+            continue;
+        }
+        if (pending.empty()) {
+            startRecvDir(key, peer, file, std::nullopt);
+            continue;
+        }
+        for (const DirTaskEntry &row : pending) {
+            if (row.isdir)
+                startRecvDir(key, peer, file, row);
+            else
+                startRecvDirFile(key, peer, file, row, row.offset);
+        }
+    }
+}
+
+void TaskEngine::startRecvFile(const TaskKey &key, const ServerItem &peer, const TransferFile &file)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e || !e->running())
+        return;
+    const WeakRun run = e->token;
+    const PeerEndpoint ep = endpointOf(peer);
+    submit(*e, [this, key, run, ep, file](LanferryHttpClient *client) { fileJob(client, key, run, ep, file); });
+}
+
+void TaskEngine::startRecvDir(const TaskKey &key, const ServerItem &peer, const TransferFile &folder,
+                              const std::optional<DirTaskEntry> &row)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e || !e->running())
+        return;
+    const WeakRun run = e->token;
+    const std::string subpath = row ? row->subpath : std::string();
+    submit(*e, [this, key, run, peer, folder, subpath](LanferryHttpClient *client) {
+        dirJob(client, key, run, peer, folder, subpath);
+    });
+}
+
+void TaskEngine::startRecvDirFile(const TaskKey &key, const ServerItem &peer, const TransferFile &folder,
+                                  const DirTaskEntry &row, int64_t offset)
+{
+    TaskEntry *e = findEntry(key);
+    if (!e || !e->running())
+        return;
+    const WeakRun run = e->token;
+    const PeerEndpoint ep = endpointOf(peer);
+    const std::string subpath = row.subpath;
+    submit(*e, [this, key, run, ep, folder, subpath, offset](LanferryHttpClient *client) {
+        dirFileJob(client, key, run, ep, folder, subpath, offset);
+    });
+}
+
+void TaskEngine::acquirePath(const std::string &path)
+{
+    std::unique_lock<std::mutex> lock(m_pathMutex);
+    m_pathFreed.wait(lock, [&] { return !m_busyPaths.count(path); });
+    m_busyPaths.insert(path);
+}
+
+void TaskEngine::releasePath(const std::string &path)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pathMutex);
+        m_busyPaths.erase(path);
+    }
+    m_pathFreed.notify_all();
+}
+
+void TaskEngine::fileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
+                         const TransferFile &file)
+{
+    if (file.save_path.empty()) {
+        TransferFileStatus status = file.status;
+        status.status = -1;
+        status.remote = false;
+        status.error = kNoSavePath;
+        commit(run, peer, key, file.uid, status);
+        return;
+    }
+    // A job of a stopped run may still be ending on this file.
+    PathGuard guard(*this, file.save_path);
+    // The store is ahead of the screen's copy (which is updated once a second).
+    int64_t offset = file.status.offset;
+    TransferFile stored;
+    if (TaskStore(key.fromMe).readTaskFile(key.tid, file.uid, &stored) == 1)
+        offset = std::max(offset, stored.status.offset);
+    const TransferFileStatus result = receiveFile(
+        *client, peer, key, file.uid, std::string(), offset, file.save_path,
+        [&](const TransferFileStatus &status) { commit(run, peer, key, file.uid, status); }, nullptr);
+    commit(run, peer, key, file.uid, result);
+}
+
+void TaskEngine::failFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
+                            const std::string &error)
+{
+    TransferFileStatus status = toFileStatus(db.readContext());
+    status.status = -1;
+    status.error = error;
+    m_committer.commit(peer, key, folder.uid, status);
+}
+
+void TaskEngine::reportFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key,
+                              const TransferFile &folder)
+{
+    const DirTaskContext ctx = db.readContext();
+    const int64_t now = nowSeconds();
+    if (ctx.done || ctx.failed > 0 || now - ctx.dt > kFolderReportSeconds) {
+        m_committer.commit(peer, key, folder.uid, toFileStatus(ctx));
+        db.setDt(now);
+    }
+}
+
+std::shared_ptr<TaskDirFileDb> TaskEngine::openFolderDb(const TaskKey &key, const WeakRun &run,
+                                                        const PeerEndpoint &peer, const TransferFile &folder)
+{
+    std::shared_ptr<TaskDirFileDb> db = openDirDb(key, folder);
+    if (folder.save_path.empty() || !db->ensureOpen()) {
+        const std::string error = folder.save_path.empty() ? std::string(kNoSavePath) : db->lastError();
+        whileLive(run, [&] { failFolder(*db, peer, key, folder, error); });
+        return nullptr;
+    }
+    // A failure inside the folder ends its walk until the task is started again.
+    if (db->readContext().failed != 0)
+        return nullptr;
+    return db;
+}
+
+void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const ServerItem &peer,
+                        const TransferFile &folder, const std::string &subpath)
+{
+    const PeerEndpoint ep = endpointOf(peer);
+    std::shared_ptr<TaskDirFileDb> db = openFolderDb(key, run, ep, folder);
+    if (!db)
+        return;
+    db->setDesc(subpath);
+
+    TransferFileStatus result;
+    std::vector<DirTaskEntry> listed;
+    const std::string local = joinPath(folder.save_path, subpath);
+    std::error_code ec;
+    std::filesystem::create_directories(local, ec);
+    if (ec && !std::filesystem::is_directory(local)) {
+        result.status = -1;
+        result.error = "Failed to create folder " + local + ". " + ec.message();
+    } else {
+        result = listRemoteDirectory(*client, ep, key, folder.uid, subpath, &listed);
+    }
+
+    if (result.status != 1) {
+        whileLive(run, [&] {
+            db->updateEntry(subpath, result.status, std::nullopt, result.error);
+            result.offset = db->readContext().finished;
+            m_committer.commit(ep, key, folder.uid, result);
+        });
+        return;
+    }
+
+    // Rows already known are pending (queued when the task started) or done:
+    // only the new ones are queued from here, so that none is queued twice.
+    std::vector<DirTaskEntry> fresh;
+    whileLive(run, [&] {
+        for (const DirTaskEntry &row : listed) {
+            const int known = db->hasEntry(row.subpath);
+            if (known == 0)
+                fresh.push_back(row);
+        }
+        if (!db->insertEntries(listed) || !db->updateEntry(subpath, 1, std::nullopt, std::string())) {
+            failFolder(*db, ep, key, folder, db->lastError());
+            fresh.clear();
+            return;
+        }
+        reportFolder(*db, ep, key, folder);
+    });
+    if (fresh.empty())
+        return;
+    post([this, key, run, peer, folder, fresh] {
+        if (!liveEntry(key, run))
+            return;
+        for (const DirTaskEntry &row : fresh) {
+            if (row.isdir)
+                startRecvDir(key, peer, folder, row);
+            else
+                startRecvDirFile(key, peer, folder, row, 0);
+        }
+    });
+}
+
+void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run,
+                            const PeerEndpoint &peer, const TransferFile &folder, const std::string &subpath,
+                            int64_t offset)
+{
+    std::shared_ptr<TaskDirFileDb> db = openFolderDb(key, run, peer, folder);
+    if (!db)
+        return;
+    db->setDesc(subpath);
+    const std::string destination = joinPath(folder.save_path, subpath);
+
+    const auto rowUpdate = [&](const TransferFileStatus &status) {
+        whileLive(run, [&] {
+            if (!db->updateEntry(subpath, status.status, status.offset, status.error)) {
+                failFolder(*db, peer, key, folder, db->lastError());
+                return;
+            }
+            reportFolder(*db, peer, key, folder);
+        });
+    };
+    PathGuard guard(*this, destination);
+    const TransferFileStatus result =
+        receiveFile(*client, peer, key, folder.uid, subpath, offset, destination, rowUpdate, nullptr);
+    rowUpdate(result);
+}

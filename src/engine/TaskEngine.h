@@ -1,0 +1,182 @@
+// Runs the tasks of this device: starts and stops them, pulls every unfinished
+// file or folder of a received task from the sending device on the worker
+// pool, and turns the statuses that come back into each task's counters and
+// its end. Lives on the owner's (user-interface) thread; workers hand their
+// results back to that thread as posted functions.
+#pragma once
+
+#include "FileStatusCommitter.h"
+#include "LanferryHttpClientPool.h"
+#include "QueueThread.h"
+
+#include "core/Invoker.h"
+#include "discovery/LanferryUdpServer.h"
+#include "store/TaskDirFileDb.h"
+#include "store/TransferRecords.h"
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The runtime state of one listed task.
+struct TaskEntry {
+    // The task as stored; task.status is its summary (the counters).
+    TransferTask task;
+    // The task's files in display order, once loaded.
+    std::vector<TransferFile> files;
+    bool filesLoaded = false;
+    // Non-empty while the task runs; all its jobs are queued under it.
+    LanferryHttpClientPool::Handler run;
+    // Alive exactly while run is: jobs hold weak references to it, so that
+    // nothing a stopped run still produces reaches the store or the counters.
+    struct RunToken {};
+    std::shared_ptr<RunToken> token;
+
+    bool running() const { return !run.empty(); }
+    int fileIndex(const std::string &fid) const;
+};
+
+class TaskEngine {
+public:
+    // The devices discovery currently knows with the given uid.
+    using CandidateList = std::function<std::vector<LanferryUdpServer::ServerItem>(const std::string &uid)>;
+
+    // What changed, told on the owner's thread after the change was made.
+    struct Events {
+        std::function<void()> tasksReset;                 // the whole list was loaded again
+        std::function<void(const TaskKey &)> taskAdded;   // a task was listed
+        std::function<void(const TaskKey &)> taskRemoved; // its entry is gone already
+        std::function<void(const TaskKey &, int count)> filesLoaded;
+        std::function<void(const TaskKey &)> taskChanged; // the task's own row
+        std::function<void(const TaskKey &, int index)> fileChanged;
+        std::function<void(const TaskKey &)> filesChanged; // every file row (e.g. sorted again)
+    };
+
+    // Starts the status batching at once; the task list is loaded by reloadTasks().
+    explicit TaskEngine(Events events, int batchIntervalMs = 1000);
+    // Stops the queue thread, the workers (aborting their requests) and the
+    // status pipeline, in that order; their pending work is dropped.
+    ~TaskEngine();
+    TaskEngine(const TaskEngine &) = delete;
+    TaskEngine &operator=(const TaskEngine &) = delete;
+
+    // Any thread. Until set, no device is found through discovery.
+    void setCandidateList(CandidateList candidates);
+
+    const std::map<TaskKey, TaskEntry> &entries() const { return m_entries; }
+    const TaskEntry *entry(const TaskKey &key) const;
+
+    // Reads every sent and received task on the queue thread and lists them
+    // (not running, files not loaded). Tasks already listed keep their state.
+    void reloadTasks();
+    // Re-reads one task from its store: unlisted when it cannot be read,
+    // listed when new, else its record and (when not running) its counters replaced.
+    void refreshTask(const TaskKey &key);
+    // Reads the task's files once, in display order.
+    void loadTaskFiles(const TaskKey &key);
+    // Starts or restarts a task; nothing when it is not listed or already running.
+    void startTask(const TaskKey &key);
+    // Stops a task: its queued jobs are dropped, its running requests aborted,
+    // and the sending device of a received task is told.
+    void stopTask(const TaskKey &key);
+    // Drops the task's jobs without telling anyone (before it is removed).
+    void cancelTask(const TaskKey &key);
+    // Unlists a task (after its removal from the store).
+    void removeEntry(const TaskKey &key);
+
+    // Any thread: a status of a file of a sent task, reported by the receiver.
+    void updateFileStatus(const TaskKey &key, const std::string &fid, const TransferFileStatus &status);
+    // Applies one batch of file statuses to a task and ends it when all its files are final.
+    void applyBatch(const TaskKey &key, const std::map<std::string, TransferFileStatus> &statuses);
+
+    // Queue the job of one plain file, one folder level (row empty: the top),
+    // or one file inside a folder, under the task's run. Nothing when the task
+    // is not running.
+    void startRecvFile(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &file);
+    void startRecvDir(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &folder,
+                      const std::optional<DirTaskEntry> &row);
+    void startRecvDirFile(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &folder,
+                          const DirTaskEntry &row, int64_t offset);
+
+    // The sending device of a task: the stored address when the device there
+    // answers with the task's device id, else the first candidate with that id
+    // that answers. False (and *peer untouched) when none does.
+    static bool findPeer(LanferryHttpClient &client, const TransferTask &task, const CandidateList &candidates,
+                         LanferryUdpServer::ServerItem *peer);
+    static PeerEndpoint endpointOf(const LanferryUdpServer::ServerItem &peer);
+
+    // Ordered background work: store-wide loads, removals, stop notices.
+    QueueThread &queue() { return m_queue; }
+    // Any thread: runs fn on the owner's thread, in posting order.
+    void post(std::function<void()> fn);
+
+    // Files sorted for display: failed first, then waiting, then done; by name within.
+    static void sortFiles(std::vector<TransferFile> &files);
+
+private:
+    using WeakRun = std::weak_ptr<TaskEntry::RunToken>;
+
+    TaskEntry *findEntry(const TaskKey &key);
+    // The entry when it is still running the run that run refers to.
+    TaskEntry *liveEntry(const TaskKey &key, const WeakRun &run);
+    void setRunning(TaskEntry &entry, bool running);
+    void launch(const TaskKey &key, const LanferryUdpServer::ServerItem &peer);
+    void recount(TaskEntry &entry);
+    void finishIfDone(const TaskKey &key, TaskEntry &entry);
+    void submit(TaskEntry &entry, LanferryHttpClientPool::Job job);
+
+    // Runs fn (which may commit or write the folder database) only while run
+    // is live; a stop or restart waits for it, so nothing of an ended run
+    // lands after the next run started.
+    bool whileLive(const WeakRun &run, const std::function<void()> &fn);
+    void commit(const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
+                const TransferFileStatus &status);
+
+    // Jobs (pool workers).
+    void startJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const TransferTask &task,
+                  const CandidateList &candidates);
+    void fileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
+                 const TransferFile &file);
+    void dirJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run,
+                const LanferryUdpServer::ServerItem &peer, const TransferFile &folder, const std::string &subpath);
+    void dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
+                    const TransferFile &folder, const std::string &subpath, int64_t offset);
+    // Reports the folder's state when it is complete, failed, or last reported
+    // over 2 seconds ago. Called with the run live.
+    void reportFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder);
+    void failFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
+                    const std::string &error);
+
+    // The folder's database, or null (after reporting an open failure) when
+    // the folder cannot be worked on now.
+    std::shared_ptr<TaskDirFileDb> openFolderDb(const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
+                                                const TransferFile &folder);
+
+    // Only one job at a time writes a given destination file.
+    class PathGuard;
+    void acquirePath(const std::string &path);
+    void releasePath(const std::string &path);
+
+    Events m_events;
+    std::map<TaskKey, TaskEntry> m_entries;
+
+    std::mutex m_candidatesMutex;
+    CandidateList m_candidates;
+
+    std::mutex m_runMutex;
+
+    std::mutex m_pathMutex;
+    std::condition_variable m_pathFreed;
+    std::set<std::string> m_busyPaths;
+
+    std::unique_ptr<Invoker> m_invoker;
+    QueueThread m_queue;
+    taskmgr::FileStatusCommitter m_committer;
+    LanferryHttpClientPool m_pool;
+};
