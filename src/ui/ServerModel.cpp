@@ -1,0 +1,308 @@
+#include "ServerModel.h"
+
+#include "AppSingleton.h"
+#include "GlobalModel.h"
+#include "MessageBoxContext.h"
+#include "TaskMgrModel.h"
+#include "ToastContext.h"
+#include "UiMetaTypes.h"
+
+#include "client/LanferryHttpClient.h"
+#include "core/DataFolder.h"
+#include "core/Invoker.h"
+#include "core/ServerInfo.h"
+#include "server/FileWork.h"
+#include "store/TaskStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <QUrl>
+
+namespace {
+
+QString fromUtf8(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+// A picked folder arrives as a URL (from a folder dialog) or as a plain path.
+QString localFolder(const QVariant &v)
+{
+    const QUrl url = v.toUrl();
+    if (url.isLocalFile())
+        return url.toLocalFile();
+    const QString text = v.toString();
+    const QUrl parsed(text);
+    return parsed.isLocalFile() ? parsed.toLocalFile() : text;
+}
+
+} // namespace
+
+ServerModel::ServerModel(QObject *parent) : QObject(parent)
+{
+    registerUiMetaTypes();
+    m_invoker = new Invoker(this);
+    m_discovery->udp = &m_udp;
+    installCallbacks();
+    reloadInfo();
+}
+
+ServerModel::~ServerModel()
+{
+    AppSingleton<ServerModel>::release(this);
+    {
+        std::lock_guard<std::mutex> lock(m_discovery->mutex);
+        m_discovery->udp = nullptr;
+    }
+    stop();
+    m_notices.stop();
+}
+
+ServerModel *ServerModel::instance()
+{
+    return AppSingleton<ServerModel>::instance();
+}
+
+void ServerModel::post(std::function<void()> fn)
+{
+    m_invoker->post(std::move(fn));
+}
+
+void ServerModel::setUid(const QString &v)
+{
+    if (v != m_uid) {
+        m_uid = v;
+        emit uidChanged();
+    }
+}
+
+void ServerModel::setName(const QString &v)
+{
+    if (v != m_name) {
+        m_name = v;
+        emit nameChanged();
+    }
+}
+
+void ServerModel::setPort(int v)
+{
+    if (v != m_port) {
+        m_port = v;
+        emit portChanged();
+    }
+}
+
+void ServerModel::setPasscode(const QString &v)
+{
+    if (v != m_passcode) {
+        m_passcode = v;
+        emit passcodeChanged();
+    }
+}
+
+void ServerModel::setIp(const QString &v)
+{
+    if (v != m_ip) {
+        m_ip = v;
+        emit ipChanged();
+    }
+}
+
+void ServerModel::reloadInfo()
+{
+    const ServerInfo me = loadServerInfo();
+    setUid(fromUtf8(me.uid));
+    setName(fromUtf8(me.name));
+    setPort(me.port);
+    setPasscode(fromUtf8(me.pwd));
+    QStringList addresses;
+    for (const std::string &a : LanferryUdpServer::localAddresses()) {
+        if (a != "127.0.0.1")
+            addresses << fromUtf8(a);
+    }
+    setIp(addresses.join(QStringLiteral(", ")));
+}
+
+bool ServerModel::saveMe(QString name, int port, QString passcode)
+{
+    ServerInfo me = loadServerInfo();
+    me.name = name.isEmpty() ? homeFolderName() : name.toStdString();
+    me.pwd = passcode.toStdString();
+    const int newPort = port >= 1 && port <= 65535 ? port : kDefaultPort;
+    if (newPort != me.port) {
+        me.port = newPort;
+        // After this call returns: both services go down, then come up on the new port.
+        post([this] {
+            m_udp.stop();
+            m_http.stop();
+        });
+        post([this] { start(); });
+    }
+    saveServerInfo(me);
+    reloadInfo();
+    return true;
+}
+
+void ServerModel::start()
+{
+    const bool discovery = m_udp.start(
+        [this](const LanferryUdpServer::ServerItem &, LanferryUdpServer::ServerItemStatus) { emit devicesChanged(); },
+        nullptr);
+    if (!discovery) {
+        const QString error = fromUtf8(m_udp.lastError());
+        post([error] {
+            showWarningBox(MessageBoxContext::instance(), QString(), tr("IDS_LISTENNING_DEVICES_ERROR_%1").arg(error),
+                           {}, tr("OK"));
+        });
+    }
+    installCallbacks();
+    if (TaskMgrModel *tasks = TaskMgrModel::instance()) {
+        tasks->setCandidateList([discovery = m_discovery](const std::string &uid) {
+            std::lock_guard<std::mutex> lock(discovery->mutex);
+            return discovery->udp ? discovery->udp->listServers(uid) : std::vector<LanferryUdpServer::ServerItem>();
+        });
+    }
+    m_http.start();
+}
+
+void ServerModel::stop()
+{
+    m_udp.stop();
+    m_http.stop();
+}
+
+void ServerModel::installCallbacks()
+{
+    m_http.onReadFile = readFileForPeer;
+    m_http.onReadThumb = makeThumbnail;
+    m_http.onShareFile = [](const std::string &tid, const ShareFile &entry, std::vector<TransferFile> &files) {
+        addLocalPath(tid, files, entry.uri, std::string(), entry.uid);
+    };
+    m_http.onServerError = [this](const std::string &message) {
+        const QString text = fromUtf8(message);
+        post([this, text] {
+            showMessageBox(MessageBoxContext::instance(), QString(), tr("IDS_START_SERVER_ERROR_%1").arg(text),
+                           MessageBoxContext::Error,
+                           {{MessageBoxContext::Yes, tr("BTN_RETRY"), MessageBoxContext::CallBack([this] { start(); })},
+                            {MessageBoxContext::No, tr("Close"), {}}});
+        });
+    };
+    m_http.onTaskRecv = [this](const TransferTask &task, const std::vector<TransferFile> &files) {
+        TaskStore waiting(false, tmpTasksRoot());
+        if (!waiting.createTask(task, files)) {
+            const QString error = fromUtf8(waiting.lastError());
+            post([error] { showErrorBox(MessageBoxContext::instance(), QString(), error, {}, tr("OK")); });
+            return;
+        }
+        const PeerEndpoint peer{task.ip, task.port, task.pwd};
+        const std::string tid = task.uid;
+        post([this, tid, peer] { promptForTask(tid, peer); });
+    };
+    m_http.onTaskProgress = [](const std::string &tid, const std::string &fid, const TransferFileStatus &status) {
+        if (TaskMgrModel *tasks = TaskMgrModel::instance())
+            tasks->updateFileStatus(TaskKey{tid, true}, fid, status);
+    };
+    m_http.onTaskNotif = [this](const TransferTask &task, bool accepted) {
+        post([task, accepted] {
+            if (!accepted) {
+                showWarningBox(MessageBoxContext::instance(), QString(),
+                               tr("IDS_REMOTE_%1_REJECT_THE_TASK").arg(fromUtf8(task.remote_name)), {}, tr("OK"));
+            }
+            if (TaskMgrModel *tasks = TaskMgrModel::instance())
+                tasks->refreshTask(fromUtf8(task.uid), task.from_me != 0);
+        });
+    };
+    m_http.onTaskStart = [this](const std::string &tid) {
+        post([tid] {
+            if (TaskMgrModel *tasks = TaskMgrModel::instance())
+                tasks->startTask(fromUtf8(tid), true);
+        });
+    };
+    m_http.onTaskStop = [this](const std::string &tid) {
+        post([tid] {
+            if (TaskMgrModel *tasks = TaskMgrModel::instance())
+                tasks->stopTask(fromUtf8(tid), true);
+        });
+    };
+    m_http.onShareReq = [this](const std::string &address, const ServerInfo &requester) {
+        const QString who = QStringLiteral("%1(%2)").arg(fromUtf8(requester.name), fromUtf8(address));
+        post([who] {
+            if (ToastContext *toasts = ToastContext::instance())
+                emit toasts->toast(tr("IDS_%1_DOWNLOAD_SHARE_FILES").arg(who), 2000);
+        });
+    };
+}
+
+void ServerModel::promptForTask(const std::string &tid, const PeerEndpoint &peer)
+{
+    TransferTask task;
+    TaskStore waiting(false, tmpTasksRoot());
+    if (waiting.readTask(tid, &task) != 1)
+        return;
+    if (m_offerPolicy) {
+        std::vector<TransferFile> files;
+        const QString folder = waiting.readTaskFiles(tid, &files) > 0 ? m_offerPolicy(task, files) : QString();
+        if (folder.isEmpty())
+            declineTask(tid, peer);
+        else
+            acceptTask(tid, peer, folder);
+        return;
+    }
+    const QString text = tr("Want to start receiving %1 files sent by the device (%2)?")
+                             .arg(task.status.total)
+                             .arg(fromUtf8(task.remote_name));
+    const MessageBoxContext::CallBack yes([this, tid, peer] {
+        emit selectSaveRoot(InputCallbackModel::Callback([this, tid, peer](const QVariantList &params) {
+            acceptTask(tid, peer, params.isEmpty() ? QString() : localFolder(params.first()));
+        }));
+    });
+    const MessageBoxContext::CallBack no([this, tid, peer] { declineTask(tid, peer); });
+    showMessageBox(MessageBoxContext::instance(), QString(), text, MessageBoxContext::Question,
+                   {{MessageBoxContext::Yes, tr("Yes"), yes}, {MessageBoxContext::No, tr("No"), no}});
+}
+
+void ServerModel::acceptTask(const std::string &tid, const PeerEndpoint &peer, const QString &saveFolder)
+{
+    if (saveFolder.isEmpty() || !QFileInfo(saveFolder).isDir()) {
+        declineTask(tid, peer);
+        return;
+    }
+    TaskStore waiting(false, tmpTasksRoot());
+    TransferTask task;
+    std::vector<TransferFile> files;
+    if (waiting.readTask(tid, &task) != 1 || waiting.readTaskFiles(tid, &files) <= 0)
+        return; // the waiting task stays; the sender is not told
+    const std::string folder = QDir(saveFolder).absolutePath().toStdString();
+    task.root = folder;
+    for (TransferFile &f : files) {
+        std::string error;
+        if (!savePathIn(folder, f, &f.save_path, &error)) {
+            // A sender may not place files outside the chosen folder: refuse the whole task.
+            declineTask(tid, peer);
+            showErrorBox(MessageBoxContext::instance(), QString(),
+                         tr("The task from %1 was refused: %2").arg(fromUtf8(task.remote_name), fromUtf8(error)), {},
+                         tr("OK"));
+            return;
+        }
+    }
+    TaskStore(false).createTask(task, files);
+    notifySender(tid, peer, true);
+    waiting.deleteTask(tid, 200);
+    if (TaskMgrModel *tasks = TaskMgrModel::instance())
+        tasks->startTask(fromUtf8(tid), false);
+    if (GlobalModel *global = GlobalModel::instance())
+        global->navTo(QStringLiteral("Tasks.qml"));
+}
+
+void ServerModel::declineTask(const std::string &tid, const PeerEndpoint &peer)
+{
+    notifySender(tid, peer, false);
+    TaskStore(false, tmpTasksRoot()).deleteTask(tid, 200);
+}
+
+void ServerModel::notifySender(const std::string &tid, const PeerEndpoint &peer, bool accept)
+{
+    // The answer is not looked at; a network wait must not hold the user-interface thread.
+    m_notices.run([tid, peer, accept] { LanferryHttpClient().taskRecvNotif(peer, tid, accept); });
+}

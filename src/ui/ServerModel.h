@@ -1,0 +1,102 @@
+// The device's own services behind the screens' "server" object: it starts and
+// stops discovery and the HTTPS service, shows and saves the identity, and
+// turns what peers do into prompts, notices and task-manager calls.
+#pragma once
+
+#include "InputCallbackModel.h"
+
+#include "client/PeerEndpoint.h"
+#include "discovery/LanferryUdpServer.h"
+#include "engine/QueueThread.h"
+#include "server/LanferryHttpServer.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class Invoker;
+
+class ServerModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString uid READ uid WRITE setUid NOTIFY uidChanged)
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(int port READ port WRITE setPort NOTIFY portChanged)
+    Q_PROPERTY(QString passcode READ passcode WRITE setPasscode NOTIFY passcodeChanged)
+    Q_PROPERTY(QString ip READ ip WRITE setIp NOTIFY ipChanged)
+    Q_PROPERTY(int defaultPort READ defaultPort CONSTANT)
+public:
+    explicit ServerModel(QObject *parent = nullptr);
+    ~ServerModel() override;
+
+    // The application-wide object; null without an application object.
+    static ServerModel *instance();
+
+    // Answers offered tasks without asking anyone (the command line): given the
+    // waiting task and its files, a save folder accepts it, an empty text declines.
+    using OfferPolicy = std::function<QString(const TransferTask &task, const std::vector<TransferFile> &files)>;
+    void setOfferPolicy(OfferPolicy policy) { m_offerPolicy = std::move(policy); }
+
+    LanferryUdpServer &udpServer() { return m_udp; }
+    LanferryHttpServer &httpServer() { return m_http; }
+
+    QString uid() const { return m_uid; }
+    QString name() const { return m_name; }
+    int port() const { return m_port; }
+    QString passcode() const { return m_passcode; }
+    QString ip() const { return m_ip; }
+    int defaultPort() const { return kDefaultPort; }
+    void setUid(const QString &v);
+    void setName(const QString &v);
+    void setPort(int v);
+    void setPasscode(const QString &v);
+    void setIp(const QString &v);
+
+signals:
+    void devicesChanged();
+    // The screen asks the user for a save folder and calls back with its URL
+    // (an empty list when cancelled).
+    void selectSaveRoot(InputCallbackModel::Callback cb);
+    void nameChanged();
+    void portChanged();
+    void passcodeChanged();
+    void uidChanged();
+    void ipChanged();
+
+public slots:
+    void reloadInfo();
+    void start();
+    void stop();
+    bool saveMe(QString name, int port, QString passcode);
+
+private:
+    void installCallbacks();
+    void post(std::function<void()> fn);
+    // Incoming task flow, on the user-interface thread.
+    void promptForTask(const std::string &tid, const PeerEndpoint &peer);
+    void acceptTask(const std::string &tid, const PeerEndpoint &peer, const QString &saveFolder);
+    // Tells the sender (in the background, in order) and drops the waiting task.
+    void declineTask(const std::string &tid, const PeerEndpoint &peer);
+    void notifySender(const std::string &tid, const PeerEndpoint &peer, bool accept);
+
+    Invoker *m_invoker = nullptr;
+    LanferryUdpServer m_udp;
+    LanferryHttpServer m_http;
+    OfferPolicy m_offerPolicy;
+    // The task engine asks discovery for peers from its workers; this outlives
+    // the model so that a late question finds no service instead of a dangling one.
+    struct Discovery {
+        std::mutex mutex;
+        LanferryUdpServer *udp = nullptr;
+    };
+    std::shared_ptr<Discovery> m_discovery = std::make_shared<Discovery>();
+    QueueThread m_notices; // answers to senders, one after another, off the user-interface thread
+    QString m_uid;
+    QString m_name;
+    int m_port = 0;
+    QString m_passcode;
+    QString m_ip;
+};

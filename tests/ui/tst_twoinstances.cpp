@@ -1,0 +1,363 @@
+// Two whole instances in two processes on 127.0.0.1, each with its own data
+// folder and port: offers, answers, pulls, stops and resumes, with every
+// prompt answered as a user would through the message-box and input objects.
+#include "RawTlsClient.h"
+
+#include "client/LanferryHttpClient.h"
+#include "core/Uuid.h"
+#include "store/TaskStore.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// One model_peer process and the events it printed.
+class Peer {
+public:
+    Peer(const QString &home, const QString &name) : m_home(home)
+    {
+        QDir().mkpath(dataFolder());
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+        probe.close();
+        uid = QString::fromStdString(newUuid());
+        QFile settings(dataFolder() + "/server");
+        settings.open(QIODevice::WriteOnly);
+        settings.write(QString("{ \"uid\": \"%1\", \"name\": \"%2\", \"type\": \"win\", \"port\": %3 }")
+                           .arg(uid, name)
+                           .arg(port)
+                           .toUtf8());
+        settings.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_DATA_HOME", home + "/data");
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
+        m_process.start(MODEL_PEER_PATH, QStringList());
+    }
+    ~Peer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            command("quit");
+            if (!m_process.waitForFinished(10000))
+                m_process.kill();
+        }
+    }
+
+    QString dataFolder() const { return m_home + "/data/tovantic_lanferry_win"; }
+    std::string root(const char *store) const { return (dataFolder() + "/" + store).toStdString(); }
+
+    void command(const QString &line) { m_process.write(line.toUtf8() + "\n"); }
+
+    // The first event (from the start) that matches, waiting for it up to timeoutMs.
+    QJsonObject waitEvent(const std::function<bool(const QJsonObject &)> &match, int timeoutMs = 20000)
+    {
+        QJsonObject found;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (const QJsonObject &e : events) {
+                    if (match(e)) {
+                        found = e;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+        return found;
+    }
+    QJsonObject waitEvent(const QString &name, int timeoutMs = 20000)
+    {
+        return waitEvent([&](const QJsonObject &e) { return e["event"].toString() == name; }, timeoutMs);
+    }
+
+    QList<QJsonObject> events;
+    int port = 0;
+    QString uid;
+
+private:
+    void readLines()
+    {
+        while (m_process.canReadLine())
+            events << QJsonDocument::fromJson(m_process.readLine()).object();
+    }
+
+    QString m_home;
+    QProcess m_process;
+};
+
+QByteArray pattern(int size, int seed)
+{
+    QByteArray b(size, Qt::Uninitialized);
+    uint32_t x = 2463534242u + uint32_t(seed);
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = char(x);
+    }
+    return b;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestTwoInstances : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void acceptedTaskArrivesWhole();
+    void declined_data();
+    void declined();
+    void stopAndResumeContinuesTheFile();
+    void unsafeOfferIsRefused();
+
+private:
+    QString writeFile(const QString &rel, const QByteArray &bytes);
+    // Waits until the receive task's summary says every file is final.
+    bool waitFinished(Peer &peer, const std::string &tid, int timeoutMs, TransferTask *task = nullptr);
+    QString send(const QStringList &paths);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Peer> m_alice, m_bob; // alice sends, bob receives
+    QString m_files, m_saveTo;
+};
+
+void TestTwoInstances::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_files = m_dir->path() + "/files";
+    m_saveTo = m_dir->path() + "/received";
+    QDir().mkpath(m_files);
+    QDir().mkpath(m_saveTo);
+    m_alice = std::make_unique<Peer>(m_dir->path() + "/alice", "alice");
+    m_bob = std::make_unique<Peer>(m_dir->path() + "/bob", "bob");
+    QVERIFY(!m_alice->waitEvent("ready").isEmpty());
+    QVERIFY(!m_bob->waitEvent("ready").isEmpty());
+}
+
+void TestTwoInstances::cleanup()
+{
+    m_alice.reset();
+    m_bob.reset();
+    m_dir.reset();
+}
+
+QString TestTwoInstances::writeFile(const QString &rel, const QByteArray &bytes)
+{
+    const QString path = m_files + "/" + rel;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+QString TestTwoInstances::send(const QStringList &paths)
+{
+    m_alice->command(QString("send 127.0.0.1 %1 - %2").arg(m_bob->port).arg(paths.join(' ')));
+    const QJsonObject sent =
+        m_alice->waitEvent([](const QJsonObject &e) { return e["event"] == "sent" || e["event"] == "error"; });
+    return sent["tid"].toString();
+}
+
+bool TestTwoInstances::waitFinished(Peer &peer, const std::string &tid, int timeoutMs, TransferTask *out)
+{
+    return QTest::qWaitFor(
+        [&] {
+            TransferTask task;
+            if (TaskStore(false, peer.root("tasks_recv")).readTask(tid, &task) != 1)
+                return false;
+            if (out)
+                *out = task;
+            return task.status.total > 0 && task.status.successes + task.status.failed >= task.status.total;
+        },
+        timeoutMs);
+}
+
+void TestTwoInstances::acceptedTaskArrivesWhole()
+{
+    const QByteArray big = pattern(3 * 1024 * 1024 + 17, 1);
+    writeFile("a.txt", "hello");
+    writeFile("big.bin", big);
+    writeFile("tree/top.txt", "top");
+    writeFile("tree/sub/deeper/deep.bin", pattern(70000, 2));
+    writeFile("tree/zero", QByteArray());
+    writeFile("tree/we:ird?name*.txt", "odd");
+    QDir().mkpath(m_files + "/tree/empty");
+    QDir().mkpath(m_files + "/tree/sub/empty-too");
+
+    m_bob->command("accept " + m_saveTo);
+    m_bob->waitEvent("done");
+    const QString tid = send({m_files + "/a.txt", m_files + "/big.bin", m_files + "/tree"});
+    QVERIFY(!tid.isEmpty());
+
+    const QJsonObject prompt = m_bob->waitEvent("box");
+    QCOMPARE(prompt["text"].toString(), QString("Want to start receiving 3 files sent by the device (alice)?"));
+    QCOMPARE(prompt["icon"].toInt(), 3);
+    QCOMPARE(prompt["buttons"].toVariant().toList(), QVariantList({4, 8}));
+    QCOMPARE(prompt["labels"].toVariant().toList(), QVariantList({"Yes", "No"}));
+    QVERIFY(!m_bob->waitEvent("selectSaveRoot").isEmpty());
+    QCOMPARE(m_bob->waitEvent("nav")["qml"].toString(), QString("Tasks.qml"));
+
+    TransferTask task;
+    QVERIFY(waitFinished(*m_bob, tid.toStdString(), 60000, &task));
+    QCOMPARE(task.status.successes, 3);
+    QCOMPARE(task.status.failed, 0);
+    QCOMPARE(task.root, QDir(m_saveTo).absolutePath().toStdString());
+    std::vector<TransferTask> waiting;
+    TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
+    QVERIFY(waiting.empty());
+
+    QCOMPARE(readAll(m_saveTo + "/a.txt"), QByteArray("hello"));
+    QVERIFY(readAll(m_saveTo + "/big.bin") == big);
+    QCOMPARE(readAll(m_saveTo + "/tree/top.txt"), QByteArray("top"));
+    QVERIFY(readAll(m_saveTo + "/tree/sub/deeper/deep.bin") == pattern(70000, 2));
+    QCOMPARE(readAll(m_saveTo + "/tree/zero"), QByteArray());
+    // Only a top-level name is escaped; names inside a folder are kept as the sender lists them.
+    QCOMPARE(readAll(m_saveTo + "/tree/we:ird?name*.txt"), QByteArray("odd"));
+    QVERIFY(QFileInfo(m_saveTo + "/tree/empty").isDir());
+    QVERIFY(QFileInfo(m_saveTo + "/tree/sub/empty-too").isDir());
+    QVERIFY(!QFileInfo::exists(m_saveTo + "/big.bin.downloading"));
+
+    // The sender stored what it was told: every file final and successful, as the other side reported it.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            std::vector<TransferFile> sent;
+            if (TaskStore(true, m_alice->root("tasks_send")).readTaskFiles(tid.toStdString(), &sent) != 1)
+                return false;
+            for (const TransferFile &f : sent) {
+                if (f.status.status != 1 || !f.status.remote)
+                    return false;
+            }
+            return sent.size() == 3;
+        },
+        20000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            TransferTask sent;
+            return TaskStore(true, m_alice->root("tasks_send")).readTask(tid.toStdString(), &sent) == 1 &&
+                   sent.status.successes == 3;
+        },
+        20000));
+}
+
+void TestTwoInstances::declined_data()
+{
+    QTest::addColumn<QString>("policy");
+    QTest::newRow("No") << "decline";
+    QTest::newRow("folder choice cancelled") << "cancel";
+    QTest::newRow("folder does not exist") << "accept /nonexistent/folder";
+}
+
+void TestTwoInstances::declined()
+{
+    QFETCH(QString, policy);
+    m_bob->command(policy);
+    m_bob->waitEvent("done");
+    const QString tid = send({writeFile("x.txt", "x")});
+    QVERIFY(!tid.isEmpty());
+    const QJsonObject refusal = m_alice->waitEvent("box");
+    QCOMPARE(refusal["text"].toString(), QString("The device (bob) refused to receive the file."));
+    QCOMPARE(refusal["icon"].toInt(), 2);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return !QFileInfo::exists(QString::fromStdString(m_alice->root("tasks_send") + "/" + tid.toStdString()));
+        },
+        10000));
+    std::vector<TransferTask> waiting, received;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            waiting.clear();
+            TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
+            return waiting.empty();
+        },
+        10000));
+    TaskStore(false, m_bob->root("tasks_recv")).listTasks(&received);
+    QVERIFY(received.empty());
+}
+
+void TestTwoInstances::stopAndResumeContinuesTheFile()
+{
+    const QByteArray content = pattern(100 * 1024 * 1024, 3);
+    writeFile("large.bin", content);
+    m_bob->command("accept " + m_saveTo);
+    m_bob->waitEvent("done");
+    const QString tid = send({m_files + "/large.bin"});
+    QVERIFY(!tid.isEmpty());
+
+    const QString partial = m_saveTo + "/large.bin.downloading";
+    auto storedFile = [&] {
+        std::vector<TransferFile> files;
+        TaskStore(false, m_bob->root("tasks_recv")).readTaskFiles(tid.toStdString(), &files);
+        return files.size() == 1 ? files[0] : TransferFile();
+    };
+    // Stop as soon as the first piece is on record.
+    QVERIFY(QTest::qWaitFor([&] { return storedFile().status.offset > 0; }, 30000));
+    m_bob->command("stop " + tid);
+    m_bob->waitEvent([](const QJsonObject &e) { return e["event"] == "done" && e["command"] == "stop"; });
+    QTest::qWait(500); // a stopped run records nothing more
+
+    // Stopped half way: the partial file and its offset stay.
+    const TransferFile stopped = storedFile();
+    QCOMPARE(stopped.status.status, 0);
+    QVERIFY2(stopped.status.offset < content.size(), "the stop came too late to test a resume");
+    QVERIFY(QFileInfo(partial).size() >= stopped.status.offset);
+    QVERIFY(!QFileInfo::exists(m_saveTo + "/large.bin"));
+    QTest::qWait(300);
+    QCOMPARE(storedFile().status.offset, stopped.status.offset); // nothing moves while stopped
+
+    m_bob->command("start " + tid);
+    QVERIFY(waitFinished(*m_bob, tid.toStdString(), 90000));
+    QVERIFY(readAll(m_saveTo + "/large.bin") == content);
+}
+
+void TestTwoInstances::unsafeOfferIsRefused()
+{
+    m_bob->command("accept " + m_saveTo);
+    m_bob->waitEvent("done");
+    // A sender that names a file's folder "../../outside".
+    TransferTask task = newOutgoingTask("", 1, m_bob->uid.toStdString(), "bob", "win");
+    task.remote_uid = "evil-uid";
+    task.remote_name = "mallory";
+    task.local_uid = m_bob->uid.toStdString();
+    task.from_me = 0;
+    TransferFile file = newTransferFile(task.uid, "", "/x", "", "planted.txt", "text/plain", 1);
+    // Our own client never sends a file's "root"; a hostile one does.
+    JsonPtr offer = transferTaskToJson(task, {file});
+    json_object *files = nullptr;
+    QVERIFY(json_object_object_get_ex(offer.get(), "files", &files));
+    jsonAdd(json_object_array_get_idx(files, 0), "root", "../../outside");
+    RawTlsClient raw;
+    QVERIFY(raw.connect(m_bob->port));
+    QVERIFY(raw.send(RawTlsClient::post("/task/recv", jsonText(offer.get()))));
+    QCOMPARE(raw.readAnswer().status, 200);
+    const QJsonObject refusal = m_bob->waitEvent([](const QJsonObject &e) {
+        return e["event"] == "box" && e["text"].toString().startsWith("The task from mallory was refused");
+    });
+    QVERIFY(!refusal.isEmpty());
+    QCOMPARE(refusal["icon"].toInt(), 4);
+    std::vector<TransferTask> waiting, received;
+    TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
+    TaskStore(false, m_bob->root("tasks_recv")).listTasks(&received);
+    QVERIFY(waiting.empty());
+    QVERIFY(received.empty());
+    QVERIFY(!QFileInfo::exists(m_dir->path() + "/outside"));
+}
+
+QTEST_GUILESS_MAIN(TestTwoInstances)
+#include "tst_twoinstances.moc"
