@@ -17,7 +17,7 @@ constexpr const char *kFolderName = "tovantic_lanferry_win";
 std::string dataFolder()
 {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    // The base directory specification says relative values are to be ignored.
+    // XDG says a relative XDG_DATA_HOME is to be ignored.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/share");
     const QString path = QDir::cleanPath(base + QLatin1Char('/') + QLatin1String(kFolderName));
