@@ -1,8 +1,11 @@
-// The real program as a process: one instance per data folder, a crashed
-// holder never blocks the next start, signals end it cleanly, and a data folder
-// it cannot use stops it with one clear line.
+// The real program as a process: one running service per data folder, a
+// crashed holder never blocks the next start, signals end it cleanly, a data
+// folder it cannot use stops it with one clear line, and the command line
+// answers bad usage with one line and its exit code.
 #include "TempDataHome.h"
 
+#include <QTcpServer>
+#include <QUuid>
 #include <QtTest>
 
 #include <csignal>
@@ -12,7 +15,11 @@
 class TestInstance : public QObject {
     Q_OBJECT
 private slots:
-    void secondStartEndsQuietly();
+    void secondServiceStartSaysSo();
+    void desktopStartWhileHeldEndsQuietly();
+    void desktopStartPrintsUsage();
+    void usageErrors_data();
+    void usageErrors();
     void simultaneousStartsLeaveOneRunning();
     void killedHolderDoesNotBlock();
     void signalsEndCleanly_data();
@@ -28,11 +35,32 @@ private:
         e.insert("XDG_DATA_HOME", home.path() + "/data");
         return e;
     }
+    // A service command: it holds the data folder until a signal ends it.
+    static QStringList service(const TempDataHome &home) { return {"receive", "--to", home.path() + "/in"}; }
+    // An identity on a free port, so that the services never meet another program's,
+    // and with a password, so that a receiver has nothing to warn about.
+    static void useFreePort(const TempDataHome &home)
+    {
+        const QString folder = QString::fromStdString(home.dataFolderPath());
+        if (QFile::exists(folder + "/server"))
+            return;
+        QDir().mkpath(folder);
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        QFile settings(folder + "/server");
+        settings.open(QIODevice::WriteOnly);
+        settings.write(
+            QString("{ \"uid\": \"%1\", \"name\": \"test\", \"type\": \"win\", \"pwd\": \"test\", \"port\": %2 }")
+                .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
+                .arg(probe.serverPort())
+                .toUtf8());
+    }
     // Starts the program and waits until it holds the lock and runs its loop.
     static bool startRunning(QProcess &p, const TempDataHome &home)
     {
+        useFreePort(home);
         p.setProcessEnvironment(env(home));
-        p.start(LANFERRY_BIN, QStringList());
+        p.start(LANFERRY_BIN, service(home));
         if (!p.waitForStarted())
             return false;
         // Running means: still alive once the settings file exists.
@@ -41,11 +69,11 @@ private:
             QTest::qWait(50);
         return !p.waitForFinished(300) && p.state() == QProcess::Running;
     }
-    static int runToEnd(const TempDataHome &home, QByteArray *err = nullptr)
+    static int runToEnd(const TempDataHome &home, const QStringList &args, QByteArray *err = nullptr)
     {
         QProcess p;
         p.setProcessEnvironment(env(home));
-        p.start(LANFERRY_BIN, QStringList());
+        p.start(LANFERRY_BIN, args);
         if (!p.waitForFinished(10000)) {
             p.kill();
             p.waitForFinished();
@@ -62,30 +90,83 @@ private:
     }
 };
 
-void TestInstance::secondStartEndsQuietly()
+void TestInstance::secondServiceStartSaysSo()
 {
     TempDataHome home;
     QProcess first;
     QVERIFY(startRunning(first, home));
     QByteArray err;
-    QCOMPARE(runToEnd(home, &err), 0);
+    QCOMPARE(runToEnd(home, {"devices", "--wait", "0"}, &err), 3);
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith("lanferry: another instance is running"), err.constData());
+    QCOMPARE(first.state(), QProcess::Running);
+    stop(first);
+    QCOMPARE(first.exitCode(), 0);
+}
+
+void TestInstance::desktopStartWhileHeldEndsQuietly()
+{
+    TempDataHome home;
+    QProcess first;
+    QVERIFY(startRunning(first, home));
+    QByteArray err;
+    QCOMPARE(runToEnd(home, {}, &err), 0);
     QVERIFY(err.isEmpty());
     QCOMPARE(first.state(), QProcess::Running);
     stop(first);
     QCOMPARE(first.exitCode(), 0);
 }
 
+void TestInstance::desktopStartPrintsUsage()
+{
+    TempDataHome home;
+    QByteArray err;
+    QCOMPARE(runToEnd(home, {}, &err), 2);
+    QVERIFY2(err.startsWith("Usage: lanferry"), err.constData());
+    for (const char *verb : {"devices", "receive", "tasks", "resume", "config"}) {
+        const QRegularExpression line(QStringLiteral("^  lanferry %1[ \n]").arg(verb),
+                                      QRegularExpression::MultilineOption);
+        QVERIFY2(line.match(QString::fromUtf8(err)).hasMatch(), verb);
+    }
+}
+
+void TestInstance::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
+    QTest::newRow("unknown option") << QStringList{"tasks", "--bogus"} << "Unknown option";
+    QTest::newRow("receive without folder") << QStringList{"receive"} << "--to";
+    QTest::newRow("wait not a number") << QStringList{"devices", "--wait", "soon"} << "--wait";
+    QTest::newRow("port out of range") << QStringList{"config", "--port", "70000"} << "--port";
+    QTest::newRow("two password options") << QStringList{"config", "--password", "x", "--no-password"} << "exclude";
+    QTest::newRow("resume of a bad id") << QStringList{"resume", "../x"} << "not a task id";
+    QTest::newRow("resume of an unknown task") << QStringList{"resume", "0123"} << "no received task";
+}
+
+void TestInstance::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    TempDataHome home;
+    QByteArray err;
+    QCOMPARE(runToEnd(home, args, &err), 2);
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.startsWith("lanferry: ") && err.contains(message.toUtf8()), err.constData());
+}
+
 void TestInstance::simultaneousStartsLeaveOneRunning()
 {
     for (int round = 0; round < 5; ++round) {
         TempDataHome home;
+        useFreePort(home);
         QProcess a, b;
         a.setProcessEnvironment(env(home));
         b.setProcessEnvironment(env(home));
-        a.start(LANFERRY_BIN, QStringList());
-        b.start(LANFERRY_BIN, QStringList());
+        a.start(LANFERRY_BIN, service(home));
+        b.start(LANFERRY_BIN, service(home));
         QVERIFY(a.waitForStarted() && b.waitForStarted());
-        // The loser ends on its own, with exit code 0; the winner keeps running.
+        // The loser ends on its own, saying so with exit code 3; the winner keeps running.
         QElapsedTimer t;
         t.start();
         while (a.state() == QProcess::Running && b.state() == QProcess::Running && t.elapsed() < 10000)
@@ -96,7 +177,7 @@ void TestInstance::simultaneousStartsLeaveOneRunning()
         QVERIFY2(aRuns != bRuns, "exactly one instance must run");
         QProcess &loser = aRuns ? b : a;
         QCOMPARE(loser.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(loser.exitCode(), 0);
+        QCOMPARE(loser.exitCode(), 3);
         stop(aRuns ? a : b);
     }
 }
@@ -153,7 +234,7 @@ void TestInstance::unusableDataFolder()
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
     QByteArray err;
-    QCOMPARE(runToEnd(home, &err), 1);
+    QCOMPARE(runToEnd(home, service(home), &err), 1);
     QCOMPARE(err.count('\n'), 1);
     QVERIFY2(err.startsWith("lanferry: "), err.constData());
     if (what == "settings-folder")

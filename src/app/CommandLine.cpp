@@ -1,0 +1,182 @@
+#include "CommandLine.h"
+
+#include "ConfigVerb.h"
+#include "DevicesVerb.h"
+#include "ReceiveVerb.h"
+#include "ResumeVerb.h"
+#include "SingleInstanceGuard.h"
+#include "TasksVerb.h"
+#include "Verb.h"
+
+#include "core/DataFolder.h"
+#include "core/ServerInfo.h"
+#include "store/ShareFilesDb.h"
+#include "ui/Catalogue.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void printError(const QString &text)
+{
+    std::fprintf(stderr, "lanferry: %s\n", text.toUtf8().constData());
+}
+
+// The data folder must exist and be writable: every piece of state lives there.
+bool usableDataFolder(const std::string &folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "lanferry: cannot create the data folder %s\n", folder.c_str());
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        std::fprintf(stderr, "lanferry: the data folder %s is not writable\n", folder.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Verb> makeVerb(const QString &name)
+{
+    if (name == QLatin1String("devices"))
+        return std::make_unique<DevicesVerb>();
+    if (name == QLatin1String("receive"))
+        return std::make_unique<ReceiveVerb>();
+    if (name == QLatin1String("tasks"))
+        return std::make_unique<TasksVerb>();
+    if (name == QLatin1String("resume"))
+        return std::make_unique<ResumeVerb>();
+    if (name == QLatin1String("config"))
+        return std::make_unique<ConfigVerb>();
+    return nullptr;
+}
+
+const char *const kVerbs[] = {"devices", "receive", "tasks", "resume", "config"};
+
+// Holds the data folder for this run: the lock, then the identity and the
+// share store, opened before any server thread can reach them.
+int prepare(std::optional<SingleInstanceGuard> &guard, bool exclusive, bool quietWhenHeld)
+{
+    const std::string folder = dataFolder();
+    if (!usableDataFolder(folder))
+        return ExitFailed;
+    if (exclusive) {
+        guard.emplace(folder + "/instance.lock");
+        switch (guard->tryAcquire()) {
+        case SingleInstanceGuard::Result::HeldByOther:
+            if (quietWhenHeld)
+                return ExitOk;
+            printError(QStringLiteral("another instance is running with the data folder %1")
+                           .arg(QString::fromStdString(folder)));
+            return ExitRunning;
+        case SingleInstanceGuard::Result::Error:
+            printError(QString::fromStdString(guard->lastError()));
+            return ExitFailed;
+        case SingleInstanceGuard::Result::Acquired:
+            break;
+        }
+    }
+    std::string error;
+    if (loadServerInfo(&error).uid.empty()) {
+        printError(QString::fromStdString(error));
+        return ExitFailed;
+    }
+    // A failure is reported on standard error; everything but sharing works without it.
+    ShareFilesDb::instance().open();
+    return -1;
+}
+
+int dispatch(const QStringList &args, std::optional<SingleInstanceGuard> &guard)
+{
+    int verbAt = -1;
+    for (int i = 1; i < args.size(); ++i) {
+        if (!args[i].startsWith('-')) {
+            verbAt = i;
+            break;
+        }
+    }
+    if (verbAt < 0) {
+        if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+            std::fputs(CommandLine::usage().toUtf8().constData(), stdout);
+            return ExitOk;
+        }
+        // The desktop program. Until it has its screens, a start that finds no
+        // other instance tells how to use the command line instead.
+        const int code = prepare(guard, true, true);
+        if (code >= 0)
+            return code;
+        std::fputs(CommandLine::usage().toUtf8().constData(), stderr);
+        return ExitUsage;
+    }
+    const QString name = args[verbAt];
+    std::unique_ptr<Verb> verb = makeVerb(name);
+    if (!verb) {
+        printError(QStringLiteral("unknown command \"%1\"; see lanferry --help").arg(name));
+        return ExitUsage;
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(verb->description());
+    parser.addHelpOption();
+    verb->describe(parser);
+    QStringList verbArgs = args.mid(verbAt + 1);
+    verbArgs.prepend(QStringLiteral("lanferry ") + name);
+    if (!parser.parse(verbArgs)) {
+        printError(parser.errorText());
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        QString help = parser.helpText();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: [^\\n]*")),
+                     QStringLiteral("Usage: lanferry %1 %2").arg(name, verb->synopsis()).trimmed());
+        std::fputs(help.toUtf8().constData(), stdout);
+        return ExitOk;
+    }
+    QString error;
+    if (!verb->take(parser, &error)) {
+        printError(error);
+        return ExitUsage;
+    }
+    const int code = prepare(guard, verb->startsServices(), false);
+    if (code >= 0)
+        return code;
+    return verb->run();
+}
+
+} // namespace
+
+QString CommandLine::usage()
+{
+    QString text = QStringLiteral("Usage: lanferry [COMMAND] [OPTIONS]\n"
+                                  "Without a command, the desktop program. Commands (each has --help):\n");
+    for (const char *name : kVerbs) {
+        const std::unique_ptr<Verb> verb = makeVerb(QLatin1String(name));
+        const QString synopsis = verb->synopsis().isEmpty() ? QString() : QStringLiteral(" ") + verb->synopsis();
+        text += QStringLiteral("  lanferry %1%2\n      %3\n").arg(QLatin1String(name), synopsis, verb->description());
+    }
+    return text;
+}
+
+int CommandLine::run(int argc, char *argv[])
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("com.tovantic"));
+    std::optional<SingleInstanceGuard> guard;
+    int code;
+    {
+        QCoreApplication app(argc, argv);
+        // A missing catalogue leaves the built-in English texts in place.
+        installCatalogue(&app);
+        code = dispatch(QCoreApplication::arguments(), guard);
+    }
+    if (guard)
+        guard->release(); // last, so a new instance starts only after this one has torn down
+    return code;
+}
