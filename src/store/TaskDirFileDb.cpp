@@ -59,13 +59,7 @@ bool TaskDirFileDb::ensureOpen()
         m_lastError = "Invalid task or file ID.";
         return false;
     }
-    OpenFailure failure = OpenFailure::None;
-    std::string message;
-    int code = 0;
-    if (openOrCreate(m_filePath, schema(), &failure, &message, &code))
-        return true;
-    m_lastError = failure == OpenFailure::OpenExisting ? dbOpenErrorText(code, message) : message;
-    return false;
+    return openTaskDatabase(*this, m_filePath, schema(), &m_lastError);
 }
 
 bool TaskDirFileDb::execOrRecord(const Sqlite3Command &cmd)

@@ -42,13 +42,18 @@ std::string dbOpenErrorText(int code, const std::string &message)
     return head + message;
 }
 
-bool TaskManifestDb::ensureOpen()
+bool openTaskDatabase(Sqlite3DB &db, const std::string &path, const char *schema, std::string *lastError)
 {
-    OpenFailure failure = OpenFailure::None;
+    Sqlite3DB::OpenFailure failure = Sqlite3DB::OpenFailure::None;
     std::string message;
     int code = 0;
-    if (openOrCreate(m_filePath, schema(), &failure, &message, &code))
+    if (db.openOrCreate(path, schema, &failure, &message, &code))
         return true;
-    m_lastError = failure == OpenFailure::OpenExisting ? dbOpenErrorText(code, message) : message;
+    *lastError = failure == Sqlite3DB::OpenFailure::OpenExisting ? dbOpenErrorText(code, message) : message;
     return false;
+}
+
+bool TaskManifestDb::ensureOpen()
+{
+    return openTaskDatabase(*this, m_filePath, schema(), &m_lastError);
 }

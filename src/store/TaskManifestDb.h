@@ -28,3 +28,6 @@ private:
 
 // "DB Error(<code>): <message>", the text of a failed open of an existing database.
 std::string dbOpenErrorText(int code, const std::string &message);
+// Opens or creates a task database; on failure lastError gets the text of the
+// failing step ("DB Error(...)" for an existing file that cannot be opened).
+bool openTaskDatabase(Sqlite3DB &db, const std::string &path, const char *schema, std::string *lastError);
