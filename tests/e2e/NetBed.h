@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <signal.h>
 #include <unistd.h>
 
 namespace netbed {
@@ -90,6 +91,21 @@ public:
     {
         m_process.kill();
         m_process.waitForFinished();
+    }
+    // Sends a signal to the command itself (exec keeps its process id).
+    void signal(int sig) { ::kill(static_cast<pid_t>(m_process.processId()), sig); }
+    // Waits for the command to end, keeping its output; its exit code, or -1
+    // when it did not end in time or died by a signal.
+    int waitExit(int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (isRunning() && timer.elapsed() < timeoutMs)
+            pump(100);
+        pump(0);
+        if (isRunning() || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return m_process.exitCode();
     }
 
     // All lines so far.
