@@ -1,0 +1,57 @@
+// One image request of the "curl" provider: a plain GET of the address on a
+// pool thread, decoded and scaled to fit the size the image asked for. Every
+// failure (unreachable, not 200, not an image, cancelled) gives a null image.
+#pragma once
+
+#include "client/CURLHelper2.h"
+
+#include <QImage>
+#include <QQuickImageResponse>
+#include <QRunnable>
+#include <QSize>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+class CurlImageProviderResponse : public QQuickImageResponse, public QRunnable {
+    Q_OBJECT
+public:
+    // A request with no answer: give up when connecting takes longer, or when
+    // nothing arrives for the stall time.
+    static constexpr long kConnectTimeoutSeconds = 5;
+    static constexpr long kStallSeconds = 15;
+
+    // Made by CurlImageProvider, which hands it to the application-wide pool.
+    CurlImageProviderResponse(const QString &id, const QSize &requestedSize);
+    // The engine may delete a cancelled answer while run() is still busy on the
+    // pool: a queued run is taken back, a running one is aborted and waited for.
+    ~CurlImageProviderResponse() override;
+
+    QQuickTextureFactory *textureFactory() const override;
+    // The image once finished() was emitted; null on any failure.
+    QImage image() const;
+
+    void run() override;
+
+public slots:
+    // Any thread: the transfer stops at its next chunk or progress tick.
+    void cancel() override;
+
+private:
+    QString m_id;
+    QSize m_requestedSize;
+    QImage m_image;
+    CURLHelper2 m_request;
+    std::atomic<bool> m_cancelled{false};
+
+    // Lets the destructor wait for run() to leave the object.
+    std::mutex m_runMutex;
+    std::condition_variable m_runEnded;
+    bool m_ran = false;
+    std::atomic<QThread *> m_runThread{nullptr};
+    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+};
