@@ -159,15 +159,32 @@ bool CURLHelper2::prepare(const std::string &url, const std::string &body, std::
     return true;
 }
 
+std::map<std::string, std::string> CURLHelper2::currentHeaders() const
+{
+    int code = 0;
+    std::string reason;
+    std::map<std::string, std::string> headers;
+    parseHeaderText(m_headerText, &code, &reason, &headers);
+    return headers;
+}
+
+int64_t CURLHelper2::currentContentLength() const
+{
+    curl_off_t length = -1;
+    if (!m_handle || curl_easy_getinfo(m_handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+        return -1;
+    return static_cast<int64_t>(length);
+}
+
 bool CURLHelper2::perform(const Sink &sink)
 {
-    std::string headerText;
+    m_headerText.clear();
     CURLcode rc = CURLE_FAILED_INIT;
     if (m_handle) {
         m_sink = &sink;
         curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &Callbacks::write);
-        curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, &headerText);
+        curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, &m_headerText);
         curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, &Callbacks::header);
         curl_easy_setopt(m_handle, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(m_handle, CURLOPT_XFERINFOFUNCTION, &Callbacks::progress);
@@ -175,7 +192,7 @@ bool CURLHelper2::perform(const Sink &sink)
         rc = curl_easy_perform(m_handle);
         m_sink = nullptr;
     }
-    parseHeaderText(headerText, &m_statusCode, &m_statusText, &m_responseHeaders);
+    parseHeaderText(m_headerText, &m_statusCode, &m_statusText, &m_responseHeaders);
     if (rc != CURLE_OK) {
         m_errorString = std::string("CURL: ") + curl_easy_strerror(rc);
         return false;

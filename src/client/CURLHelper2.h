@@ -48,6 +48,12 @@ public:
     // first successful prepare().
     CURL *handle() const { return m_handle; }
 
+    // From the sink, while the transfer runs: the answer's headers received
+    // so far (parsed as parseHeaderText does) and the body length it
+    // announced, or -1 when it announced none.
+    std::map<std::string, std::string> currentHeaders() const;
+    int64_t currentContentLength() const;
+
     int statusCode() const { return m_statusCode; }
     void setStatusCode(int code) { m_statusCode = code; }
     const std::string &statusText() const { return m_statusText; }
@@ -73,6 +79,7 @@ private:
     std::string m_url;
     std::string m_body;
     std::map<std::string, std::string> m_responseHeaders;
+    std::string m_headerText; // of the running transfer
     int m_statusCode = 0;
     std::string m_statusText;
     curl_slist *m_headerList = nullptr;

@@ -1,14 +1,24 @@
 #include "FileReceive.h"
 
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -49,16 +59,17 @@ std::optional<int64_t> strictDecimal(const std::string &text)
     return parseLeadingInt(text.substr(begin, end - begin));
 }
 
-bool writeAll(int fd, const char *p, size_t left)
+bool writeAllAt(int fd, const char *p, size_t left, int64_t position)
 {
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
+        const ssize_t n = ::pwrite(fd, p, left, static_cast<off_t>(position));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
         p += n;
+        position += n;
         left -= static_cast<size_t>(n);
     }
     return true;
@@ -98,6 +109,203 @@ HttpResponse requestPiece(LanferryHttpClient &client, const PeerEndpoint &peer, 
         fail(status, true, (res.status == 403 || res.status == 404) ? std::string(kFileGone) : res.body);
     return res;
 }
+
+namespace {
+
+// One "/file/read" request whose body goes to the partial file at offset.
+struct Piece {
+    LanferryHttpClient *client = nullptr;
+    int64_t offset = 0;
+    std::thread thread; // not joinable when the piece ran on the caller's thread
+
+    // Set by the request; read by the caller once finished is set.
+    std::atomic<bool> cancelled{false};
+    int64_t bytes = 0;
+    int writeError = 0;
+    HttpResponse res;
+    TransferFileStatus failure;
+    bool finished = false; // under Pipeline::mutex
+};
+
+// Receives the pieces of one file with up to two requests in flight: as soon
+// as a piece's answer announces its length (and no end marker), the next
+// piece is asked for on a second connection while the first still arrives.
+// Both go straight to their place in the partial file; the confirmed offset
+// only ever moves over pieces that are complete, in order.
+class Pipeline {
+public:
+    static constexpr size_t kMaxInFlight = 2;
+
+    Pipeline(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
+             const std::string &subpath, int fd)
+        : m_client(client), m_peer(peer), m_key(key), m_fid(fid), m_subpath(subpath), m_fd(fd)
+    {
+    }
+    ~Pipeline() { cancelAll(); }
+
+    // The next piece to handle: the earliest in flight, finished; or, when
+    // none is in flight, one asked for at offset on the caller's thread.
+    std::unique_ptr<Piece> next(int64_t offset)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_inFlight.empty()) {
+            m_inFlight.push_back(makePiece(offset));
+            Piece *piece = m_inFlight.back().get();
+            lock.unlock();
+            run(*piece);
+            lock.lock();
+        }
+        Piece *front = m_inFlight.front().get();
+        while (!front->finished) {
+            // A stop of the caller's client must also end a request on the other connection.
+            if (m_client.isStopped() || (m_client.cancelCheck() && m_client.cancelCheck()()))
+                cancelLocked();
+            m_changed.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        std::unique_ptr<Piece> piece = std::move(m_inFlight.front());
+        m_inFlight.pop_front();
+        if (m_waiting && m_inFlight.size() < kMaxInFlight) {
+            m_waiting = false;
+            start(m_waitingOffset);
+        }
+        lock.unlock();
+        if (piece->thread.joinable())
+            piece->thread.join();
+        return piece;
+    }
+
+    // Ends and forgets every request in flight (their bytes are unconfirmed).
+    void cancelAll()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_waiting = false;
+        cancelLocked();
+        while (!m_inFlight.empty()) {
+            std::unique_ptr<Piece> piece = std::move(m_inFlight.front());
+            m_inFlight.pop_front();
+            while (!piece->finished) {
+                piece->client->helper().abort();
+                m_changed.wait_for(lock, std::chrono::milliseconds(10));
+            }
+            lock.unlock();
+            if (piece->thread.joinable())
+                piece->thread.join();
+            lock.lock();
+        }
+    }
+
+private:
+    std::unique_ptr<Piece> makePiece(int64_t offset)
+    {
+        auto piece = std::make_unique<Piece>();
+        piece->offset = offset;
+        // The connection that no request in flight uses.
+        bool primaryBusy = false;
+        for (const auto &p : m_inFlight)
+            primaryBusy = primaryBusy || p->client == &m_client;
+        if (!primaryBusy) {
+            piece->client = &m_client;
+        } else {
+            if (!m_second) {
+                m_second = std::make_unique<LanferryHttpClient>();
+                m_second->setCancelCheck(m_client.cancelCheck());
+                m_second->setStallTimeout(m_client.stallTimeout());
+            }
+            piece->client = m_second.get();
+        }
+        return piece;
+    }
+
+    // Under the lock: a request for offset on a thread of its own, or noted
+    // for later while two are in flight.
+    void start(int64_t offset)
+    {
+        if (m_inFlight.size() >= kMaxInFlight) {
+            m_waiting = true;
+            m_waitingOffset = offset;
+            return;
+        }
+        m_inFlight.push_back(makePiece(offset));
+        Piece *piece = m_inFlight.back().get();
+        piece->thread = std::thread([this, piece] { run(*piece); });
+    }
+
+    void cancelLocked()
+    {
+        for (const auto &p : m_inFlight) {
+            p->cancelled = true;
+            p->client->helper().abort();
+        }
+    }
+
+    // The answer's headers are in: when it announces its length and is not
+    // the last piece, the piece after it can be asked for now.
+    void announced(Piece &piece)
+    {
+        CURLHelper2 &helper = piece.client->helper();
+        const int64_t length = helper.currentContentLength();
+        if (length <= 0)
+            return;
+        for (const auto &header : helper.currentHeaders()) {
+            if (strcasecmp(header.first.c_str(), "X-EOF") == 0)
+                return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!piece.cancelled && !m_inFlight.empty() && m_inFlight.back().get() == &piece)
+            start(piece.offset + length);
+    }
+
+    void run(Piece &piece)
+    {
+        int64_t position = piece.offset;
+        bool first = true;
+        const CURLHelper2::Sink toDisk = [&](const char *data, size_t size) -> size_t {
+            if (piece.cancelled)
+                return 0;
+            if (first) {
+                first = false;
+                announced(piece);
+            }
+            if (!writeAllAt(m_fd, data, size, position)) {
+                piece.writeError = errno ? errno : EIO;
+                return 0;
+            }
+            position += static_cast<int64_t>(size);
+            piece.bytes += static_cast<int64_t>(size);
+            return size;
+        };
+        TransferFileStatus failure;
+        HttpResponse res;
+        if (piece.cancelled) {
+            failure.status = -1;
+            failure.remote = true;
+            failure.error = std::string("CURL: ") + curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK);
+        } else {
+            res = requestPiece(*piece.client, m_peer, m_key, m_fid, m_subpath, piece.offset, failure, &toDisk);
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        piece.res = std::move(res);
+        piece.failure = std::move(failure);
+        piece.finished = true;
+        m_changed.notify_all();
+    }
+
+    LanferryHttpClient &m_client;
+    std::unique_ptr<LanferryHttpClient> m_second;
+    const PeerEndpoint &m_peer;
+    const TaskKey &m_key;
+    const std::string &m_fid;
+    const std::string &m_subpath;
+    const int m_fd;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::unique_ptr<Piece>> m_inFlight; // in file order
+    bool m_waiting = false;
+    int64_t m_waitingOffset = 0;
+};
+
+} // namespace
 
 TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
                                const std::string &fid, const std::string &subpath, int64_t offset,
@@ -141,8 +349,7 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
     // received), and a stale tail would survive a shorter final file.
     if (status.offset > st.st_size)
         status.offset = st.st_size;
-    if ((st.st_size > status.offset && ::ftruncate(fd, status.offset) != 0) ||
-        (status.offset > 0 && ::lseek(fd, status.offset, SEEK_SET) != status.offset)) {
+    if (st.st_size > status.offset && ::ftruncate(fd, status.offset) != 0) {
         const int err = errno;
         ::close(fd);
         fail(status, false, "Failed to initialize the file open,  " + partial + ". " + errnoText(err));
@@ -151,18 +358,10 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
 
     // Piece bytes go to the disk as they arrive; offset moves on only when
     // the whole piece is there, and a resume drops whatever lies beyond it.
-    int64_t pieceBytes = 0;
-    int writeError = 0;
-    const CURLHelper2::Sink toDisk = [&](const char *data, size_t size) -> size_t {
-        if (!writeAll(fd, data, size)) {
-            writeError = errno ? errno : EIO;
-            return 0;
-        }
-        pieceBytes += static_cast<int64_t>(size);
-        return size;
-    };
+    Pipeline pipeline(client, peer, key, fid, subpath, fd);
     // On failure the partial file keeps exactly the confirmed bytes.
     const auto closeAtOffset = [&] {
+        pipeline.cancelAll();
         if (::ftruncate(fd, status.offset) != 0) {
             // Harmless: the next attempt cuts it at its recorded offset.
         }
@@ -170,16 +369,17 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
     };
     int emptyInRow = 0;
     for (;;) {
-        pieceBytes = 0;
-        writeError = 0;
-        const HttpResponse res = requestPiece(client, peer, key, fid, subpath, status.offset, status, &toDisk);
-        if (writeError) {
+        const std::unique_ptr<Piece> piece = pipeline.next(status.offset);
+        const HttpResponse &res = piece->res;
+        if (piece->writeError) {
             closeAtOffset();
-            fail(status, false, "Failed to write file. " + errnoText(writeError));
+            fail(status, false, "Failed to write file. " + errnoText(piece->writeError));
             return status;
         }
         if (res.status != 200) {
+            const TransferFileStatus failure = piece->failure;
             closeAtOffset();
+            fail(status, failure.remote, failure.error);
             return status;
         }
         bool last = false;
@@ -193,9 +393,9 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
             }
             last = *value > 0;
         }
-        if (pieceBytes > 0) {
+        if (piece->bytes > 0) {
             emptyInRow = 0;
-            status.offset += pieceBytes;
+            status.offset += piece->bytes;
             if (last)
                 break;
             if (onPiece)
@@ -213,7 +413,10 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
             }
         }
     }
-    if (::close(fd) != 0) {
+    // Nothing can be in flight after the last piece (none is asked for past
+    // an end marker); a piece asked for too early is dropped all the same.
+    pipeline.cancelAll();
+    if (::ftruncate(fd, status.offset) != 0 || ::close(fd) != 0) {
         fail(status, false, "Failed to write file. " + errnoText(errno));
         return status;
     }

@@ -55,7 +55,9 @@ public:
     // job cancel it even between two requests, where abort() alone would be
     // cleared by the next request.
     void setCancelCheck(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
+    const std::function<bool()> &cancelCheck() const { return m_cancelled; }
     void setStallTimeout(long seconds) { m_stallSeconds = seconds; }
+    long stallTimeout() const { return m_stallSeconds; }
 
     CURLHelper2 &helper() { return m_helper; }
 

@@ -169,6 +169,9 @@ void TestFileReceive::wholeFile_data()
     // The last full piece carries no end marker; an empty answer with it follows.
     QTest::newRow("exact multiple of a piece") << kPiece << false << QList<qint64>{0, kPiece};
     QTest::newRow("two pieces and a bit") << 2 * kPiece + 5 << true << QList<qint64>{0, kPiece, 2 * kPiece};
+    // The next piece is asked for while one still arrives; the file is still in order.
+    QTest::newRow("four pieces and a bit")
+        << 4 * kPiece + 1 << false << QList<qint64>{0, kPiece, 2 * kPiece, 3 * kPiece, 4 * kPiece};
 }
 
 void TestFileReceive::wholeFile()
@@ -255,10 +258,23 @@ void TestFileReceive::abortDuringTransferThenResume()
             release.tryAcquire(1, 30000);
         }
     };
+    // The first piece is confirmed before the stop, so that exactly it survives.
+    QSemaphore confirmed;
     LanferryHttpClient client;
-    auto pending = std::async(std::launch::async,
-                              [&] { return receive(client, peer(), m_key, file.uid, std::string(), 0, dest); });
+    auto pending = std::async(std::launch::async, [&] {
+        Received r;
+        r.result = receiveFile(
+            client, peer(), m_key, file.uid, std::string(), 0, dest,
+            [&](const TransferFileStatus &s) {
+                r.pieceOffsets.push_back(s.offset);
+                confirmed.release();
+            },
+            [&](const TransferFileStatus &) { ++r.completions; });
+        return r;
+    });
     QVERIFY(inFlight.tryAcquire(1, 30000));
+    QVERIFY(confirmed.tryAcquire(1, 30000));
+    // A stop of the caller's client also ends the request on the other connection.
     client.abort();
     const bool ended = pending.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
     release.release();
@@ -430,10 +446,21 @@ void TestFileReceive::peerAnswers_data()
     QTest::newRow("empty answers without end")
         << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"), answer("HTTP/1.1 200 OK", "")} << -1
         << "The other device sent no data and no end of file at offset 3." << qint64(3) << 1 + kMaxEmptyPieces;
+    // The stalled answer announced its length, so the piece after it was asked for too.
     QTest::newRow("peer falls silent")
         << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"),
-                          QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nde") + QByteArray("STALL")}
-        << -1 << "CURL: " << qint64(3) << 2;
+                          QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nde") + QByteArray("STALL"),
+                          answer("HTTP/1.1 200 OK", "xyz", "X-EOF: 1\r\n")}
+        << -1 << "CURL: " << qint64(3) << 3;
+    // The second request goes out while the first answer still arrives (here:
+    // never ends); its bytes, written ahead, do not survive the failure.
+    QTest::newRow("first piece fails after the second arrived")
+        << QByteArrayList{QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nabc") + QByteArray("STALL"),
+                          answer("HTTP/1.1 200 OK", "ghi", "X-EOF: 1\r\n")}
+        << -1 << "CURL: " << qint64(0) << 2;
+    QTest::newRow("second piece fails while the first arrives")
+        << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"), answer("HTTP/1.1 403 Forbidden", "Invalid File.")} << -1
+        << QString::fromStdString(kFileGone) << qint64(3) << 2;
 }
 
 void TestFileReceive::peerAnswers()
