@@ -4,6 +4,7 @@
 #include "DevicesVerb.h"
 #include "ReceiveVerb.h"
 #include "ResumeVerb.h"
+#include "ShareVerb.h"
 #include "SingleInstanceGuard.h"
 #include "TasksVerb.h"
 #include "Verb.h"
@@ -51,6 +52,8 @@ std::unique_ptr<Verb> makeVerb(const QString &name)
         return std::make_unique<DevicesVerb>();
     if (name == QLatin1String("receive"))
         return std::make_unique<ReceiveVerb>();
+    if (name == QLatin1String("share"))
+        return std::make_unique<ShareVerb>();
     if (name == QLatin1String("tasks"))
         return std::make_unique<TasksVerb>();
     if (name == QLatin1String("resume"))
@@ -60,7 +63,7 @@ std::unique_ptr<Verb> makeVerb(const QString &name)
     return nullptr;
 }
 
-const char *const kVerbs[] = {"devices", "receive", "tasks", "resume", "config"};
+const char *const kVerbs[] = {"devices", "receive", "share", "tasks", "resume", "config"};
 
 // Holds the data folder for this run: the lock, then the identity and the
 // share store, opened before any server thread can reach them.

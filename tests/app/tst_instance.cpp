@@ -123,7 +123,7 @@ void TestInstance::desktopStartPrintsUsage()
     QByteArray err;
     QCOMPARE(runToEnd(home, {}, &err), 2);
     QVERIFY2(err.startsWith("Usage: lanferry"), err.constData());
-    for (const char *verb : {"devices", "receive", "tasks", "resume", "config"}) {
+    for (const char *verb : {"devices", "receive", "share", "tasks", "resume", "config"}) {
         const QRegularExpression line(QStringLiteral("^  lanferry %1[ \n]").arg(verb),
                                       QRegularExpression::MultilineOption);
         QVERIFY2(line.match(QString::fromUtf8(err)).hasMatch(), verb);
@@ -140,6 +140,8 @@ void TestInstance::usageErrors_data()
     QTest::newRow("wait not a number") << QStringList{"devices", "--wait", "soon"} << "--wait";
     QTest::newRow("port out of range") << QStringList{"config", "--port", "70000"} << "--port";
     QTest::newRow("two password options") << QStringList{"config", "--password", "x", "--no-password"} << "exclude";
+    QTest::newRow("share needs one mode") << QStringList{"share", "--off", "--list"} << "one of them";
+    QTest::newRow("share of a missing path") << QStringList{"share", "/no/such/path"} << "no such file";
     QTest::newRow("resume of a bad id") << QStringList{"resume", "../x"} << "not a task id";
     QTest::newRow("resume of an unknown task") << QStringList{"resume", "0123"} << "no received task";
 }
