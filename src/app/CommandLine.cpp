@@ -2,8 +2,10 @@
 
 #include "ConfigVerb.h"
 #include "DevicesVerb.h"
+#include "GetVerb.h"
 #include "ReceiveVerb.h"
 #include "ResumeVerb.h"
+#include "SendVerb.h"
 #include "ShareVerb.h"
 #include "SingleInstanceGuard.h"
 #include "TasksVerb.h"
@@ -50,10 +52,14 @@ std::unique_ptr<Verb> makeVerb(const QString &name)
 {
     if (name == QLatin1String("devices"))
         return std::make_unique<DevicesVerb>();
+    if (name == QLatin1String("send"))
+        return std::make_unique<SendVerb>();
     if (name == QLatin1String("receive"))
         return std::make_unique<ReceiveVerb>();
     if (name == QLatin1String("share"))
         return std::make_unique<ShareVerb>();
+    if (name == QLatin1String("get"))
+        return std::make_unique<GetVerb>();
     if (name == QLatin1String("tasks"))
         return std::make_unique<TasksVerb>();
     if (name == QLatin1String("resume"))
@@ -63,7 +69,7 @@ std::unique_ptr<Verb> makeVerb(const QString &name)
     return nullptr;
 }
 
-const char *const kVerbs[] = {"devices", "receive", "share", "tasks", "resume", "config"};
+const char *const kVerbs[] = {"devices", "send", "receive", "share", "get", "tasks", "resume", "config"};
 
 // Holds the data folder for this run: the lock, then the identity and the
 // share store, opened before any server thread can reach them.

@@ -101,12 +101,15 @@ void HeadlessSession::press(const MessageBoxRequest &box, int role)
 
 bool HeadlessSession::matches(const QString &text, const char *context, const char *key)
 {
-    QString pattern = QRegularExpression::escape(QCoreApplication::translate(context, key));
-    pattern.replace(QRegularExpression(QStringLiteral("%\\d")), QStringLiteral(".*"));
-    return QRegularExpression(QStringLiteral("\\A(?:%1)\\z").arg(pattern),
-                              QRegularExpression::DotMatchesEverythingOption)
-        .match(text)
-        .hasMatch();
+    // Each placeholder stands for any text; the rest must be as the catalogue has it.
+    const QStringList parts =
+        QCoreApplication::translate(context, key).split(QRegularExpression(QStringLiteral("%\\d")));
+    QStringList escaped;
+    for (const QString &part : parts)
+        escaped << QRegularExpression::escape(part);
+    const QRegularExpression pattern(QStringLiteral("\\A(?:%1)\\z").arg(escaped.join(QStringLiteral(".*"))),
+                                     QRegularExpression::DotMatchesEverythingOption);
+    return pattern.match(text).hasMatch();
 }
 
 void HeadlessSession::onBox(const QVariantMap &e)

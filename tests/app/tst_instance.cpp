@@ -123,7 +123,7 @@ void TestInstance::desktopStartPrintsUsage()
     QByteArray err;
     QCOMPARE(runToEnd(home, {}, &err), 2);
     QVERIFY2(err.startsWith("Usage: lanferry"), err.constData());
-    for (const char *verb : {"devices", "receive", "share", "tasks", "resume", "config"}) {
+    for (const char *verb : {"devices", "send", "receive", "share", "get", "tasks", "resume", "config"}) {
         const QRegularExpression line(QStringLiteral("^  lanferry %1[ \n]").arg(verb),
                                       QRegularExpression::MultilineOption);
         QVERIFY2(line.match(QString::fromUtf8(err)).hasMatch(), verb);
@@ -137,6 +137,10 @@ void TestInstance::usageErrors_data()
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
     QTest::newRow("unknown option") << QStringList{"tasks", "--bogus"} << "Unknown option";
     QTest::newRow("receive without folder") << QStringList{"receive"} << "--to";
+    QTest::newRow("send without paths") << QStringList{"send", "10.0.0.1"} << "PATH";
+    QTest::newRow("send to a bad port") << QStringList{"send", "10.0.0.1:0", "/"} << "not a device address";
+    QTest::newRow("send of a missing path") << QStringList{"send", "10.0.0.1", "/no/such/path"} << "no such file";
+    QTest::newRow("get without folder") << QStringList{"get", "10.0.0.1"} << "--to";
     QTest::newRow("wait not a number") << QStringList{"devices", "--wait", "soon"} << "--wait";
     QTest::newRow("port out of range") << QStringList{"config", "--port", "70000"} << "--port";
     QTest::newRow("two password options") << QStringList{"config", "--password", "x", "--no-password"} << "exclude";
