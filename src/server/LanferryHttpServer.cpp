@@ -1,5 +1,7 @@
 #include "LanferryHttpServer.h"
 
+#include <netinet/tcp.h>
+
 #include "BuiltinCertificate.h"
 
 #include "core/Json.h"
@@ -96,9 +98,14 @@ LanferryHttpServer::LanferryHttpServer()
     m_server->set_write_timeout(5, 0);
     m_server->set_payload_max_length(kMaxBodySize);
     // Only SO_REUSEADDR: a port held by another program must make our bind fail.
+    // TCP_NODELAY (taken over by every accepted connection): an answer's last
+    // short segment must not wait for the peer's delayed acknowledgement,
+    // which cost 40 ms per piece and per small file.
+    m_server->set_tcp_nodelay(true);
     m_server->set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     setUpRoutes();
 }
