@@ -166,7 +166,7 @@ void HeadlessSession::onSignal()
     // The notices are queued on the task manager's queue thread; a marker
     // queued after them says when they are out.
     auto sent = std::make_shared<std::atomic<bool>>(false);
-    const_cast<TaskEngine &>(m_tasks->engine()).queue().run([sent] { *sent = true; });
+    m_tasks->engine().queue().run([sent] { *sent = true; });
     auto waited = std::make_shared<QElapsedTimer>();
     waited->start();
     auto *poll = new QTimer(this);

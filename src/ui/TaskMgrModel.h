@@ -44,6 +44,7 @@ public:
     // The keys of the listed tasks, newest first.
     const std::vector<TaskKey> &taskOrder() const { return m_order; }
     const TaskEngine &engine() const { return *m_engine; }
+    TaskEngine &engine() { return *m_engine; }
 
     // "1024B", "1kB", "1M", "1.50G": whole units of 1024, hundredths for gigabytes.
     static QString sizeText(int64_t n);
