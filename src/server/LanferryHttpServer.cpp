@@ -1,7 +1,5 @@
 #include "LanferryHttpServer.h"
 
-#include <netinet/tcp.h>
-
 #include "BuiltinCertificate.h"
 
 #include "core/Json.h"
@@ -12,6 +10,9 @@
 #include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+
+#include <netinet/tcp.h>
+#include <sys/stat.h>
 
 #include <QCryptographicHash>
 #include <QThread>
@@ -235,10 +236,33 @@ bool LanferryHttpServer::findSendFile(const std::string &tid, const std::string 
         return false;
     }
     TaskStore store(true);
-    const int found = store.readTaskFile(tid, fid, file);
-    if (found <= 0) {
-        answer(res, found < 0 ? 500 : 404, found < 0 ? store.lastError() : std::string("Invalid File."));
-        return false;
+    const std::string key = tid + "/" + fid;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> lock(m_sendFilesMutex);
+        const auto it = m_sendFiles.find(key);
+        if (it != m_sendFiles.end()) {
+            *file = it->second;
+            known = true;
+        }
+    }
+    // A removed task takes its folder with it.
+    struct stat st {};
+    if (known && ::stat((store.taskDir(tid) + "/manifest.db").c_str(), &st) != 0) {
+        known = false;
+        std::lock_guard<std::mutex> lock(m_sendFilesMutex);
+        m_sendFiles.erase(key);
+    }
+    if (!known) {
+        const int found = store.readTaskFile(tid, fid, file);
+        if (found <= 0) {
+            answer(res, found < 0 ? 500 : 404, found < 0 ? store.lastError() : std::string("Invalid File."));
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(m_sendFilesMutex);
+        if (m_sendFiles.size() >= kSendFilesKept)
+            m_sendFiles.clear();
+        m_sendFiles[key] = *file;
     }
     if (!file->shareid.empty()) {
         ShareFilesDb &shares = ShareFilesDb::instance();

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,6 +31,8 @@ class LanferryHttpServer {
 public:
     // Chunk size of the protocol and size of each worker's read buffer.
     static constexpr int32_t kReadBufferSize = 10485760;
+    // Send file records remembered between requests (all dropped when full).
+    static constexpr size_t kSendFilesKept = 4096;
     // Larger request bodies are refused with 413.
     static constexpr size_t kMaxBodySize = 64u * 1024 * 1024;
 
@@ -96,6 +99,11 @@ private:
     std::atomic<bool> m_threadDone{true};
     std::atomic<bool> m_stopping{false};
     PasswordAttemptLimiter m_limiter;
+    // Send file records by "tid/fid": a record never changes while its task
+    // exists, and a piece or a small file would otherwise open the task's
+    // database once per request.
+    std::mutex m_sendFilesMutex;
+    std::map<std::string, TransferFile> m_sendFiles;
     mutable std::mutex m_errorMutex;
     std::string m_lastError;
 };

@@ -268,6 +268,14 @@ void TestHttpServer::readFailures()
     QCOMPARE(a.status, 500);
     QCOMPARE(a.body, std::string("No such file or directory"));
     QCOMPARE(a.header("content-type"), std::string("text/plain"));
+
+    // A file read before is no longer served once its task is removed.
+    writeFile("gone.txt", "back");
+    QCOMPARE(read(files[0].uid, 0).status, 200);
+    QVERIFY(TaskStore(true).deleteTask(task.uid, 1000));
+    a = read(files[0].uid, 0);
+    QCOMPARE(a.status, 404);
+    QCOMPARE(a.body, std::string("Invalid File."));
 }
 
 void TestHttpServer::folderListingAndSubPaths()
