@@ -289,6 +289,8 @@ void TestTaskEngine::stopHalfWayThenResume()
     };
     m_engine->startTask(key);
     QTRY_VERIFY_WITH_TIMEOUT(inFlight.available() > 0, 30000);
+    // The second piece is asked for while the first still arrives: stop once the first is stored.
+    QTRY_COMPARE_WITH_TIMEOUT(receivedFiles(key).at(0).status.offset, kPiece, 30000);
     m_engine->stopTask(key);
     QVERIFY(!m_engine->entry(key)->running());
     release.release();
