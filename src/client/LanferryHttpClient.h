@@ -20,6 +20,8 @@ public:
     static constexpr long kConnectTimeoutSeconds = 5;
     // A peer that sends nothing for this long while a request runs ends it.
     static constexpr long kDefaultStallSeconds = 30;
+    // libcurl's receive buffer while a body streams to a sink.
+    static constexpr long kStreamBufferSize = 256 * 1024;
 
     // GET "/". On 200 the body is read into *info; otherwise *info is untouched.
     HttpResponse getInfo(const PeerEndpoint &peer, ServerInfo *info);
