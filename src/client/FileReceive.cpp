@@ -266,10 +266,13 @@ private:
                 first = false;
                 announced(piece);
             }
+            // One writer at a time: two writers to one file only spin on the kernel's lock of it.
+            std::unique_lock<std::mutex> writing(m_writeMutex);
             if (!writeAllAt(m_fd, data, size, position)) {
                 piece.writeError = errno ? errno : EIO;
                 return 0;
             }
+            writing.unlock();
             position += static_cast<int64_t>(size);
             piece.bytes += static_cast<int64_t>(size);
             return size;
@@ -298,6 +301,7 @@ private:
     const std::string &m_subpath;
     const int m_fd;
 
+    std::mutex m_writeMutex;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::unique_ptr<Piece>> m_inFlight; // in file order
