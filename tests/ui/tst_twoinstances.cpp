@@ -1,6 +1,7 @@
 // Two whole instances in two processes on 127.0.0.1, each with its own data
 // folder and port: offers, answers, pulls, stops and resumes, with every
 // prompt answered as a user would through the message-box and input objects.
+#include "ModelPeerProcess.h"
 #include "RawTlsClient.h"
 
 #include "client/LanferryHttpClient.h"
@@ -16,83 +17,6 @@
 #include <memory>
 
 namespace {
-
-// One model_peer process and the events it printed.
-class Peer {
-public:
-    Peer(const QString &home, const QString &name) : m_home(home)
-    {
-        QDir().mkpath(dataFolder());
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-        probe.close();
-        uid = QString::fromStdString(newUuid());
-        QFile settings(dataFolder() + "/server");
-        settings.open(QIODevice::WriteOnly);
-        settings.write(QString("{ \"uid\": \"%1\", \"name\": \"%2\", \"type\": \"win\", \"port\": %3 }")
-                           .arg(uid, name)
-                           .arg(port)
-                           .toUtf8());
-        settings.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home);
-        env.insert("XDG_DATA_HOME", home + "/data");
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
-        m_process.start(MODEL_PEER_PATH, QStringList());
-    }
-    ~Peer()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            command("quit");
-            if (!m_process.waitForFinished(10000))
-                m_process.kill();
-        }
-    }
-
-    QString dataFolder() const { return m_home + "/data/tovantic_lanferry_win"; }
-    std::string root(const char *store) const { return (dataFolder() + "/" + store).toStdString(); }
-
-    void command(const QString &line) { m_process.write(line.toUtf8() + "\n"); }
-
-    // The first event (from the start) that matches, waiting for it up to timeoutMs.
-    QJsonObject waitEvent(const std::function<bool(const QJsonObject &)> &match, int timeoutMs = 20000)
-    {
-        QJsonObject found;
-        (void)QTest::qWaitFor(
-            [&] {
-                for (const QJsonObject &e : events) {
-                    if (match(e)) {
-                        found = e;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return found;
-    }
-    QJsonObject waitEvent(const QString &name, int timeoutMs = 20000)
-    {
-        return waitEvent([&](const QJsonObject &e) { return e["event"].toString() == name; }, timeoutMs);
-    }
-
-    QList<QJsonObject> events;
-    int port = 0;
-    QString uid;
-
-private:
-    void readLines()
-    {
-        while (m_process.canReadLine())
-            events << QJsonDocument::fromJson(m_process.readLine()).object();
-    }
-
-    QString m_home;
-    QProcess m_process;
-};
 
 QByteArray pattern(int size, int seed)
 {
@@ -129,11 +53,11 @@ private slots:
 private:
     QString writeFile(const QString &rel, const QByteArray &bytes);
     // Waits until the receive task's summary says every file is final.
-    bool waitFinished(Peer &peer, const std::string &tid, int timeoutMs, TransferTask *task = nullptr);
+    bool waitFinished(ModelPeerProcess &peer, const std::string &tid, int timeoutMs, TransferTask *task = nullptr);
     QString send(const QStringList &paths);
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Peer> m_alice, m_bob; // alice sends, bob receives
+    std::unique_ptr<ModelPeerProcess> m_alice, m_bob; // alice sends, bob receives
     QString m_files, m_saveTo;
 };
 
@@ -144,8 +68,8 @@ void TestTwoInstances::init()
     m_saveTo = m_dir->path() + "/received";
     QDir().mkpath(m_files);
     QDir().mkpath(m_saveTo);
-    m_alice = std::make_unique<Peer>(m_dir->path() + "/alice", "alice");
-    m_bob = std::make_unique<Peer>(m_dir->path() + "/bob", "bob");
+    m_alice = std::make_unique<ModelPeerProcess>(m_dir->path() + "/alice", "alice");
+    m_bob = std::make_unique<ModelPeerProcess>(m_dir->path() + "/bob", "bob");
     QVERIFY(!m_alice->waitEvent("ready").isEmpty());
     QVERIFY(!m_bob->waitEvent("ready").isEmpty());
 }
@@ -175,12 +99,12 @@ QString TestTwoInstances::send(const QStringList &paths)
     return sent["tid"].toString();
 }
 
-bool TestTwoInstances::waitFinished(Peer &peer, const std::string &tid, int timeoutMs, TransferTask *out)
+bool TestTwoInstances::waitFinished(ModelPeerProcess &peer, const std::string &tid, int timeoutMs, TransferTask *out)
 {
     return QTest::qWaitFor(
         [&] {
             TransferTask task;
-            if (TaskStore(false, peer.root("tasks_recv")).readTask(tid, &task) != 1)
+            if (TaskStore(false, peer.path("tasks_recv")).readTask(tid, &task) != 1)
                 return false;
             if (out)
                 *out = task;
@@ -220,7 +144,7 @@ void TestTwoInstances::acceptedTaskArrivesWhole()
     QCOMPARE(task.status.failed, 0);
     QCOMPARE(task.root, QDir(m_saveTo).absolutePath().toStdString());
     std::vector<TransferTask> waiting;
-    TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
+    TaskStore(false, m_bob->path("tasks_tmp")).listTasks(&waiting);
     QVERIFY(waiting.empty());
 
     QCOMPARE(readAll(m_saveTo + "/a.txt"), QByteArray("hello"));
@@ -238,7 +162,7 @@ void TestTwoInstances::acceptedTaskArrivesWhole()
     QVERIFY(QTest::qWaitFor(
         [&] {
             std::vector<TransferFile> sent;
-            if (TaskStore(true, m_alice->root("tasks_send")).readTaskFiles(tid.toStdString(), &sent) != 1)
+            if (TaskStore(true, m_alice->path("tasks_send")).readTaskFiles(tid.toStdString(), &sent) != 1)
                 return false;
             for (const TransferFile &f : sent) {
                 if (f.status.status != 1 || !f.status.remote)
@@ -250,7 +174,7 @@ void TestTwoInstances::acceptedTaskArrivesWhole()
     QVERIFY(QTest::qWaitFor(
         [&] {
             TransferTask sent;
-            return TaskStore(true, m_alice->root("tasks_send")).readTask(tid.toStdString(), &sent) == 1 &&
+            return TaskStore(true, m_alice->path("tasks_send")).readTask(tid.toStdString(), &sent) == 1 &&
                    sent.status.successes == 3;
         },
         20000));
@@ -276,18 +200,18 @@ void TestTwoInstances::declined()
     QCOMPARE(refusal["icon"].toInt(), 2);
     QVERIFY(QTest::qWaitFor(
         [&] {
-            return !QFileInfo::exists(QString::fromStdString(m_alice->root("tasks_send") + "/" + tid.toStdString()));
+            return !QFileInfo::exists(QString::fromStdString(m_alice->path("tasks_send") + "/" + tid.toStdString()));
         },
         10000));
     std::vector<TransferTask> waiting, received;
     QVERIFY(QTest::qWaitFor(
         [&] {
             waiting.clear();
-            TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
+            TaskStore(false, m_bob->path("tasks_tmp")).listTasks(&waiting);
             return waiting.empty();
         },
         10000));
-    TaskStore(false, m_bob->root("tasks_recv")).listTasks(&received);
+    TaskStore(false, m_bob->path("tasks_recv")).listTasks(&received);
     QVERIFY(received.empty());
 }
 
@@ -303,7 +227,7 @@ void TestTwoInstances::stopAndResumeContinuesTheFile()
     const QString partial = m_saveTo + "/large.bin.downloading";
     auto storedFile = [&] {
         std::vector<TransferFile> files;
-        TaskStore(false, m_bob->root("tasks_recv")).readTaskFiles(tid.toStdString(), &files);
+        TaskStore(false, m_bob->path("tasks_recv")).readTaskFiles(tid.toStdString(), &files);
         return files.size() == 1 ? files[0] : TransferFile();
     };
     // Stop as soon as the first piece is on record.
@@ -352,8 +276,8 @@ void TestTwoInstances::unsafeOfferIsRefused()
     QVERIFY(!refusal.isEmpty());
     QCOMPARE(refusal["icon"].toInt(), 4);
     std::vector<TransferTask> waiting, received;
-    TaskStore(false, m_bob->root("tasks_tmp")).listTasks(&waiting);
-    TaskStore(false, m_bob->root("tasks_recv")).listTasks(&received);
+    TaskStore(false, m_bob->path("tasks_tmp")).listTasks(&waiting);
+    TaskStore(false, m_bob->path("tasks_recv")).listTasks(&received);
     QVERIFY(waiting.empty());
     QVERIFY(received.empty());
     QVERIFY(!QFileInfo::exists(m_dir->path() + "/outside"));
