@@ -1,5 +1,7 @@
 #include "HeadlessSession.h"
 
+#include "Verb.h"
+
 #include "ui/MessageBoxContext.h"
 #include "ui/TaskMgrModel.h"
 #include "ui/ToastContext.h"
@@ -142,6 +144,23 @@ bool HeadlessSession::isDone(const TaskEntry &entry)
 {
     const TransferTaskStatus &s = entry.task.status;
     return entry.filesLoaded && !entry.running() && s.total - s.successes - s.failed < 1;
+}
+
+void HeadlessSession::finishWhenDone(const TaskKey &key)
+{
+    const TaskEntry *entry = showTask(key);
+    if (!entry || !isDone(*entry))
+        return;
+    const TransferTaskStatus &s = entry->task.status;
+    if (s.failed > 0) {
+        error(QStringLiteral("%1 of %2 files failed: %3")
+                  .arg(QString::number(s.failed), QString::number(s.total),
+                       TaskMgrModel::errorText(s.remote, -1, s.error)));
+        finish(ExitFailed);
+    } else {
+        m_printer.line(QStringLiteral("all %1 files arrived").arg(s.total));
+        finish(ExitOk);
+    }
 }
 
 void HeadlessSession::onSignal()

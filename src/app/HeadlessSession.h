@@ -57,6 +57,9 @@ public:
     const TaskEntry *showTask(const TaskKey &key);
     // Whether every file of a listed task is final, and the task no longer runs.
     static bool isDone(const TaskEntry &entry);
+    // Shows the task's progress and, once it is done, ends the session: 0 when
+    // every file arrived, 1 (with the last failure on standard error) otherwise.
+    void finishWhenDone(const TaskKey &key);
     ProgressPrinter &printer() { return m_printer; }
     TaskMgrModel *tasks() const { return m_tasks; }
     ServerModel *server() const { return m_server; }

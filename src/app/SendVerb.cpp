@@ -138,21 +138,8 @@ int SendVerb::run()
                                                          m_host, QString::number(m_port), fromUtf8(key.tid)));
                      });
     session.setTick([&] {
-        if (key.tid.empty())
-            return;
-        const TaskEntry *entry = session.showTask(key);
-        if (!entry || !HeadlessSession::isDone(*entry))
-            return;
-        const TransferTaskStatus &s = entry->task.status;
-        if (s.failed > 0) {
-            session.error(QStringLiteral("%1 of %2 files failed: %3")
-                              .arg(QString::number(s.failed), QString::number(s.total),
-                                   TaskMgrModel::errorText(s.remote, -1, s.error)));
-            session.finish(ExitFailed);
-        } else {
-            session.printer().line(QStringLiteral("all %1 files arrived").arg(s.total));
-            session.finish(ExitOk);
-        }
+        if (!key.tid.empty())
+            session.finishWhenDone(key);
     });
     session.startServices();
     QList<QUrl> urls;

@@ -14,34 +14,12 @@
 #include "store/TaskStore.h"
 #include "ModelPeerProcess.h"
 #include "TempDataHome.h"
+#include "TestFiles.h"
 #include "../client/RawTlsServer.h"
 
 #include <QtTest>
 
 #include <memory>
-
-namespace {
-
-QByteArray pattern(int size, int seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    uint32_t x = 2463534242u + uint32_t(seed);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b[i] = char(x);
-    }
-    return b;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 class TestDevicesModel : public QObject {
     Q_OBJECT

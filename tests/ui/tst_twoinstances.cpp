@@ -3,6 +3,7 @@
 // prompt answered as a user would through the message-box and input objects.
 #include "ModelPeerProcess.h"
 #include "RawTlsClient.h"
+#include "TestFiles.h"
 
 #include "client/LanferryHttpClient.h"
 #include "core/Uuid.h"
@@ -15,29 +16,6 @@
 
 #include <functional>
 #include <memory>
-
-namespace {
-
-QByteArray pattern(int size, int seed)
-{
-    QByteArray b(size, Qt::Uninitialized);
-    uint32_t x = 2463534242u + uint32_t(seed);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b[i] = char(x);
-    }
-    return b;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
 
 class TestTwoInstances : public QObject {
     Q_OBJECT
