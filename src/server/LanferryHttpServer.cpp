@@ -122,13 +122,29 @@ LanferryHttpServer::~LanferryHttpServer()
 void LanferryHttpServer::setUpRoutes()
 {
     httplib::SSLServer &s = *m_server;
-    // Bodies are read only when their length is known up front, so the size limit always holds.
+    // Runs before the frame reads the body.
     s.set_pre_routing_handler([](const Request &req, Response &res) {
+        // Bodies are read only when their length is known up front, so the size limit always holds.
         if (req.has_header("Transfer-Encoding")) {
             answer(res, 411, "Chunked request bodies are not accepted.");
             res.set_header("Connection", "close");
             return httplib::Server::HandlerResponse::Handled;
         }
+        // The frame would inflate a compressed body with no limit on what comes
+        // out; no peer of ours compresses.
+        const std::string encoding = req.get_header_value("Content-Encoding");
+        if (!encoding.empty() && encoding != "identity") {
+            answer(res, 415, "Compressed request bodies are not accepted.");
+            res.set_header("Connection", "close");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        // Every body is JSON, whatever its label says. Labelled as a form, the
+        // frame would refuse it above 8 KiB and parse it into fields; labelled
+        // as multipart, it would split it into parts. Without the label it
+        // reads every body whole and raw, up to the size limit. The handler
+        // gets a const view, but the request is the frame's own modifiable
+        // object for this one exchange.
+        const_cast<Request &>(req).headers.erase("Content-Type");
         return httplib::Server::HandlerResponse::Unhandled;
     });
     s.set_exception_handler([](const Request &, Response &res, std::exception_ptr ep) {

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -54,6 +55,9 @@ private slots:
     void guessingIsSlowedPerAddress();
     void restartAndBindFailure();
     void oversizedAndChunkedBodies();
+    void bodiesAreJsonWhateverTheirLabel_data();
+    void bodiesAreJsonWhateverTheirLabel();
+    void compressedBodiesAreRefused();
 
 private:
     RawTlsClient::Answer request(const std::string &raw, const char *source = "127.0.0.1");
@@ -720,6 +724,89 @@ void TestHttpServer::oversizedAndChunkedBodies()
     header.send("GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(4 << 20, 'h') + "\r\n\r\n");
     header.readAnswer(3000);
     QCOMPARE(request(RawTlsClient::get("/")).status, 200);
+}
+
+void TestHttpServer::bodiesAreJsonWhateverTheirLabel_data()
+{
+    QTest::addColumn<QByteArray>("label"); // the Content-Type line, or nothing
+    QTest::newRow("none") << QByteArray();
+    QTest::newRow("json") << QByteArray("application/json");
+    // What libcurl sends for an unlabelled body.
+    QTest::newRow("form") << QByteArray("application/x-www-form-urlencoded");
+    QTest::newRow("form with charset") << QByteArray("application/x-www-form-urlencoded; charset=utf-8");
+    QTest::newRow("multipart") << QByteArray("multipart/form-data; boundary=xyz");
+    QTest::newRow("multipart without boundary") << QByteArray("multipart/form-data");
+    QTest::newRow("text") << QByteArray("text/plain");
+}
+
+void TestHttpServer::bodiesAreJsonWhateverTheirLabel()
+{
+    QFETCH(QByteArray, label);
+    const std::string contentType = label.isEmpty() ? std::string() : "Content-Type: " + label.toStdString() + "\r\n";
+    auto send = [&](const std::string &path, const std::string &json) {
+        return request("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + contentType +
+                       "Content-Length: " + std::to_string(json.size()) + "\r\n\r\n" + json);
+    };
+
+    // An offer of 400 files, far above the frame's 8 KiB limit for forms.
+    const ServerInfo me = loadServerInfo();
+    TransferTask task = newOutgoingTask("", 4242, me.uid, me.name, "win");
+    std::vector<TransferFile> offered;
+    for (int i = 0; i < 400; ++i) {
+        const std::string name = "f" + std::to_string(i) + "&x=1%26.txt"; // form syntax must stay text
+        offered.push_back(newTransferFile(task.uid, "", "/x/" + name, "", name, "text/plain", i));
+    }
+    RawTlsClient::Answer a = send("/task/recv", jsonText(transferTaskToJson(task, offered).get()));
+    QCOMPARE(a.status, 200);
+    const TestServer::Calls calls = m_server->calls();
+    QCOMPARE(calls.recv.size(), size_t(1));
+    const std::vector<TransferFile> &received = calls.recv[0].second;
+    QCOMPARE(received.size(), offered.size());
+    for (size_t i = 0; i < offered.size(); ++i) {
+        QCOMPARE(received[i].uid, offered[i].uid);
+        QCOMPARE(received[i].file_name, offered[i].file_name);
+        QCOMPARE(received[i].total, offered[i].total);
+    }
+
+    // A download of 1,000 shared entries.
+    ShareFilesDb &shares = ShareFilesDb::instance();
+    shares.setEnabled(true);
+    const std::string path = writeFile("one.txt", "one").toStdString();
+    std::string fids;
+    std::set<std::string> wanted;
+    QVERIFY(shares.beginTransaction()); // one disk flush, not a thousand
+    for (int i = 0; i < 1000; ++i) {
+        const ShareFile entry = newShareFile("one.txt", path, "text/plain", "", false);
+        shares.addFile(entry);
+        fids += (i ? ", \"" : "\"") + entry.uid + "\"";
+        wanted.insert(entry.uid);
+    }
+    QVERIFY(shares.commit());
+    a = send("/share/req", "{ \"server\": { \"uid\": \"req-uid\", \"name\": \"asker\", \"port\": 30000 }, "
+                           "\"fids\": [ " +
+                               fids + " ] }");
+    QCOMPARE(a.status, 200);
+    std::vector<TransferFile> files;
+    transferTaskFromJson(jsonParse(a.body).get(), &files);
+    QCOMPARE(files.size(), size_t(1000));
+    std::set<std::string> got;
+    for (const TransferFile &f : files)
+        got.insert(f.shareid);
+    QVERIFY(got == wanted);
+}
+
+void TestHttpServer::compressedBodiesAreRefused()
+{
+    // A small compressed body could stand for gigabytes once inflated.
+    RawTlsClient c;
+    QVERIFY(c.connect(m_server->port));
+    c.send(RawTlsClient::post("/task/recv/start", "{}", "Content-Encoding: gzip\r\n"));
+    const RawTlsClient::Answer a = c.readAnswer();
+    QCOMPARE(a.status, 415);
+    QCOMPARE(a.header("connection"), std::string("close"));
+    QCOMPARE(post("/task/recv/start", "{}").status, 200);
+    QVERIFY(m_server->calls().starts.size() == 1); // only the plain one reached the owner
+    QCOMPARE(request(RawTlsClient::post("/task/recv/start", "{}", "Content-Encoding: identity\r\n")).status, 200);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
