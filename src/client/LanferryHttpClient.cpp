@@ -39,7 +39,10 @@ HttpResponse LanferryHttpClient::request(bool isPost, const PeerEndpoint &peer, 
 {
     m_stop = false;
     // "X-PWD:" followed by nothing makes libcurl leave the header out.
-    const std::vector<std::string> headers{"X-PWD: " + peer.pwd};
+    std::vector<std::string> headers{"X-PWD: " + peer.pwd};
+    // Every body is JSON; unlabelled, libcurl would call it a form.
+    if (!body.empty())
+        headers.push_back("Content-Type: application/json");
     HttpResponse res;
     bool ok = false;
     if (m_helper.prepare(url(peer, path), body, headers)) {

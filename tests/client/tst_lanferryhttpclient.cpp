@@ -1,5 +1,6 @@
-// The calls on the wire (method, path, password header, exact JSON body), the
-// parsing of answer headers, and failed, aborted and stalled requests.
+// The calls on the wire (method, path, password header, exact JSON body and
+// its label), the parsing of answer headers, and failed, aborted and stalled
+// requests.
 #include "RawTlsServer.h"
 #include "TempDataHome.h"
 #include "TestServer.h"
@@ -108,10 +109,14 @@ void TestLanferryHttpClient::callsOnTheWire()
     QCOMPARE(QByteArray::fromStdString(req.requestLine()), requestLine);
     QVERIFY(req.head.find("\r\nX-PWD: secret\r\n") != std::string::npos);
     QCOMPARE(QByteArray::fromStdString(req.body), body);
-    if (!body.isEmpty())
+    if (!body.isEmpty()) {
         QVERIFY(req.head.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n") != std::string::npos);
-    else
+        // Labelled as what it is: a peer's frame must not take it for a form.
+        QVERIFY(req.head.find("\r\nContent-Type: application/json\r\n") != std::string::npos);
+    } else {
         QVERIFY(!req.hasHeader("Content-Length"));
+        QVERIFY(!req.hasHeader("Content-Type"));
+    }
 }
 
 void TestLanferryHttpClient::offerAndShareRequestBodies()
