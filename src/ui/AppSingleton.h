@@ -37,6 +37,20 @@ public:
         return object;
     }
 
+    // Any thread: runs fn(object) when the object exists, and never makes one,
+    // so a worker cannot bring one to life on its own thread, or while the
+    // application is going away. The object stays alive while fn runs: its
+    // destructor's release() waits for fn to return. fn must be short and must
+    // not ask for the object again. Answers whether fn ran.
+    template <class Fn> static bool withExisting(Fn &&fn)
+    {
+        std::lock_guard<std::mutex> lock(mutex());
+        if (!slot())
+            return false;
+        fn(slot());
+        return true;
+    }
+
     // Forgets the object so that no thread is handed one that is going away.
     static void release(T *object)
     {

@@ -44,7 +44,11 @@ ServerModel::ServerModel(QObject *parent) : QObject(parent)
     registerUiMetaTypes();
     m_invoker = new Invoker(this);
     m_discovery->udp = &m_udp;
+    // Once, before any start: the service's workers call these without a lock,
+    // so they must never change while it runs (start() restarts it with them).
     installCallbacks();
+    // A notice to a sender that does not answer must not hold up the end of the program.
+    m_noticeClient.setCancelCheck([this] { return m_closing.load(); });
     reloadInfo();
 }
 
@@ -56,6 +60,9 @@ ServerModel::~ServerModel()
         m_discovery->udp = nullptr;
     }
     stop();
+    // The flag first: a notice that starts after the abort sees it and goes nowhere.
+    m_closing = true;
+    m_noticeClient.abort();
     m_notices.stop();
 }
 
@@ -156,7 +163,6 @@ void ServerModel::start()
                            {}, tr("OK"));
         });
     }
-    installCallbacks();
     if (TaskMgrModel *tasks = TaskMgrModel::instance()) {
         tasks->setCandidateList([discovery = m_discovery](const std::string &uid) {
             std::lock_guard<std::mutex> lock(discovery->mutex);
@@ -200,8 +206,12 @@ void ServerModel::installCallbacks()
         post([this, tid, peer] { promptForTask(tid, peer); });
     };
     m_http.onTaskProgress = [](const std::string &tid, const std::string &fid, const TransferFileStatus &status) {
-        if (TaskMgrModel *tasks = TaskMgrModel::instance())
+        // On a worker: only a task manager that exists takes the status (start()
+        // made it). Making one here would put it on this thread, or bring it
+        // back while the program is tearing it down.
+        AppSingleton<TaskMgrModel>::withExisting([&](TaskMgrModel *tasks) {
             tasks->updateFileStatus(TaskKey{tid, true}, fid, status);
+        });
     };
     m_http.onTaskNotif = [this](const TransferTask &task, bool accepted) {
         post([task, accepted] {
@@ -286,7 +296,13 @@ void ServerModel::acceptTask(const std::string &tid, const PeerEndpoint &peer, c
             return;
         }
     }
-    TaskStore(false).createTask(task, files);
+    TaskStore received(false);
+    if (!received.createTask(task, files)) {
+        // A task that cannot be kept cannot be received: the sender must not wait for pulls.
+        declineTask(tid, peer);
+        showErrorBox(MessageBoxContext::instance(), QString(), fromUtf8(received.lastError()), {}, tr("OK"));
+        return;
+    }
     notifySender(tid, peer, true);
     waiting.deleteTask(tid, 200);
     if (TaskMgrModel *tasks = TaskMgrModel::instance())
@@ -304,5 +320,5 @@ void ServerModel::declineTask(const std::string &tid, const PeerEndpoint &peer)
 void ServerModel::notifySender(const std::string &tid, const PeerEndpoint &peer, bool accept)
 {
     // The answer is not looked at; a network wait must not hold the user-interface thread.
-    m_notices.run([tid, peer, accept] { LanferryHttpClient().taskRecvNotif(peer, tid, accept); });
+    m_notices.run([this, tid, peer, accept] { m_noticeClient.taskRecvNotif(peer, tid, accept); });
 }

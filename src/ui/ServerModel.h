@@ -5,6 +5,7 @@
 
 #include "InputCallbackModel.h"
 
+#include "client/LanferryHttpClient.h"
 #include "client/PeerEndpoint.h"
 #include "discovery/LanferryUdpServer.h"
 #include "engine/QueueThread.h"
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -93,7 +95,10 @@ private:
         LanferryUdpServer *udp = nullptr;
     };
     std::shared_ptr<Discovery> m_discovery = std::make_shared<Discovery>();
-    QueueThread m_notices; // answers to senders, one after another, off the user-interface thread
+    // Answers to senders, one after another, off the user-interface thread.
+    LanferryHttpClient m_noticeClient; // used on m_notices only
+    std::atomic<bool> m_closing{false};
+    QueueThread m_notices; // after what its functions use, so it ends first
     QString m_uid;
     QString m_name;
     int m_port = 0;

@@ -1,16 +1,32 @@
-// The server model in one process: identity properties, saving settings, and
-// restarting the services only when the port changes.
+// The server model in one process: identity properties, saving settings,
+// restarting the services only when the port changes, an offered task that
+// cannot be kept, restarts while peers are served, and the end of the model
+// while peers report or do not answer.
 #include "RawTlsClient.h"
 #include "TempDataHome.h"
+#include "../client/RawTlsServer.h"
 
+#include "client/LanferryHttpClient.h"
 #include "core/ServerInfo.h"
+#include "core/Uuid.h"
 #include "store/ShareFilesDb.h"
+#include "store/TaskStore.h"
+#include "ui/AppSingleton.h"
+#include "ui/GlobalModel.h"
+#include "ui/MessageBoxRequest.h"
 #include "ui/ServerModel.h"
+#include "ui/TaskMgrModel.h"
 
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 class TestServerModel : public QObject {
     Q_OBJECT
@@ -21,6 +37,10 @@ private slots:
     void saveMeDefaults();
     void samePortKeepsServicesRunning();
     void newPortRestartsBothServices();
+    void offerThatCannotBeKeptIsDeclined();
+    void restartWhilePeersAreServed();
+    void progressReportsNeverMakeTheTaskManager();
+    void closingDoesNotWaitForASilentSender();
 
 private:
     static int freePort()
@@ -35,6 +55,55 @@ private:
         if (!c.send(RawTlsClient::get("/")))
             return -1;
         return c.readAnswer(3000).status;
+    }
+
+    void startAndWait()
+    {
+        m_model->start();
+        QVERIFY(QTest::qWaitFor([&] { return m_model->httpServer().isListening(); }, 5000));
+    }
+    PeerEndpoint me() const { return PeerEndpoint{"127.0.0.1", m_model->port(), std::string()}; }
+    // Offers a task of one file from a sender listening at senderPort; answers its id.
+    std::string offer(int senderPort)
+    {
+        TransferTask task;
+        task.uid = newUuid();
+        task.local_uid = loadServerInfo().uid;
+        task.remote_uid = "sender-uid";
+        task.remote_name = "sender";
+        task.remote_type = "win";
+        task.port = senderPort;
+        task.from_me = 1;
+        const TransferFile file = newTransferFile(task.uid, "", "/x/a.txt", "", "a.txt", "text/plain", 3);
+        const HttpResponse answer = LanferryHttpClient().taskRecv(me(), task, {file});
+        return answer.status == 200 ? task.uid : std::string();
+    }
+    // The offer's question, as the screen shows it.
+    static MessageBoxRequest waitForPrompt(QSignalSpy &boxes)
+    {
+        if (boxes.isEmpty() && !boxes.wait(10000))
+            return MessageBoxRequest();
+        return MessageBoxRequest::fromMap(boxes.takeFirst().at(0).toMap());
+    }
+    // The "accept" field of the notices a sender received.
+    static QList<bool> notices(RawTlsServer &sender)
+    {
+        QList<bool> accepts;
+        for (const RawTlsServer::Request &r : sender.requests()) {
+            if (r.requestLine().rfind("POST /task/recv/notif ", 0) == 0)
+                accepts << QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object()["accept"].toBool();
+        }
+        return accepts;
+    }
+    static void dropTaskManager()
+    {
+        TaskMgrModel *tasks = nullptr;
+        AppSingleton<TaskMgrModel>::withExisting([&](TaskMgrModel *t) { tasks = t; });
+        delete tasks;
+    }
+    static bool taskManagerExists()
+    {
+        return AppSingleton<TaskMgrModel>::withExisting([](TaskMgrModel *) {});
     }
 
     std::unique_ptr<TempDataHome> m_home;
@@ -129,6 +198,118 @@ void TestServerModel::newPortRestartsBothServices()
     QUdpSocket probe;
     QVERIFY(!probe.bind(QHostAddress::AnyIPv4, quint16(newPort)));
     QVERIFY(probe.bind(QHostAddress::AnyIPv4, quint16(oldPort)));
+}
+
+void TestServerModel::offerThatCannotBeKeptIsDeclined()
+{
+    RawTlsServer sender([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply {
+        return {RawTlsServer::answer("HTTP/1.1 200 OK", std::string())};
+    });
+    startAndWait();
+    QSignalSpy boxes(MessageBoxContext::instance(), &MessageBoxContext::msgbox);
+    QSignalSpy folders(m_model.get(), &ServerModel::selectSaveRoot);
+    QSignalSpy navs(GlobalModel::instance(), &GlobalModel::nav);
+    const std::string tid = offer(sender.port());
+    QVERIFY(!tid.empty());
+    const MessageBoxRequest prompt = waitForPrompt(boxes);
+    QCOMPARE(prompt.icon, int(MessageBoxContext::Question));
+
+    // Something that is not a folder stands where the received task's folder goes.
+    QFile planted(QString::fromStdString(TaskStore(false).root() + "/" + tid));
+    QVERIFY(planted.open(QIODevice::WriteOnly));
+    planted.close();
+    QTemporaryDir saveTo;
+    QVERIFY(prompt.press(MessageBoxContext::Yes, MessageBoxContext::instance()));
+    QCOMPARE(folders.count(), 1);
+    InputCallbackModel::instance()->callback(folders.takeFirst().at(0).value<InputCallbackModel::Callback>(),
+                                             {QUrl::fromLocalFile(saveTo.path())});
+
+    QCOMPARE(boxes.count(), 1);
+    const MessageBoxRequest error = MessageBoxRequest::fromMap(boxes.takeFirst().at(0).toMap());
+    QCOMPARE(error.icon, int(MessageBoxContext::Error));
+    QVERIFY2(error.msg.startsWith("Create task failed."), qPrintable(error.msg));
+    QVERIFY(sender.waitForRequests(1));
+    QCOMPARE(notices(sender), QList<bool>{false});
+    QCOMPARE(navs.count(), 0);
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(tmpTasksRoot() + "/" + tid)));
+    QCoreApplication::processEvents();
+    QVERIFY(!TaskMgrModel::instance()->engine().entry(TaskKey{tid, false}));
+}
+
+void TestServerModel::restartWhilePeersAreServed()
+{
+    // Peers keep reporting, which runs a callback on the service's workers,
+    // while the service restarts under them; the thread sanitizer build is
+    // what sees callbacks being replaced beneath a worker.
+    startAndWait();
+    const PeerEndpoint peer = me();
+    std::atomic<bool> done{false};
+    std::atomic<int> answered{0};
+    std::thread reporter([&] {
+        LanferryHttpClient client;
+        TransferFileStatus status;
+        status.offset = 1;
+        while (!done) {
+            if (client.taskRecvProgress(peer, "no-task", "no-file", status).status == 200)
+                ++answered;
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        const int before = answered;
+        QVERIFY(QTest::qWaitFor([&] { return answered > before; }, 10000));
+        m_model->start();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return m_model->httpServer().isListening(); }, 5000));
+    const int before = answered;
+    QVERIFY(QTest::qWaitFor([&] { return answered > before; }, 10000));
+    done = true;
+    reporter.join();
+}
+
+void TestServerModel::progressReportsNeverMakeTheTaskManager()
+{
+    dropTaskManager(); // one of an earlier data folder
+    TransferTask task = newOutgoingTask("127.0.0.1", 1, "peer-uid", "peer", "win");
+    const TransferFile file = newTransferFile(task.uid, "", "/x/b.bin", "", "b.bin", "application/octet-stream", 100);
+    QVERIFY(TaskStore(true).createTask(task, {file}));
+    startAndWait();
+    const TaskKey key{task.uid, true};
+    TaskMgrModel *tasks = TaskMgrModel::instance();
+    QTRY_VERIFY(tasks->engine().entry(key));
+    tasks->loadTaskFiles(QString::fromStdString(task.uid), true);
+    QTRY_VERIFY(tasks->engine().entry(key)->filesLoaded);
+
+    // The receiver's reports reach the task manager while it exists...
+    TransferFileStatus status;
+    status.offset = 50;
+    LanferryHttpClient client;
+    QCOMPARE(client.taskRecvProgress(me(), task.uid, file.uid, status).status, 200);
+    QTRY_COMPARE(tasks->engine().entry(key)->files.at(0).status.offset, int64_t(50));
+
+    // ...and once it has gone, as when the program ends, a late one brings none back.
+    delete tasks;
+    status.offset = 60;
+    QCOMPARE(client.taskRecvProgress(me(), task.uid, file.uid, status).status, 200);
+    QCoreApplication::processEvents();
+    QVERIFY(!taskManagerExists());
+}
+
+void TestServerModel::closingDoesNotWaitForASilentSender()
+{
+    // A sender that takes the decline notice and never answers it.
+    RawTlsServer sender([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply { return {{}, true}; });
+    startAndWait();
+    QSignalSpy boxes(MessageBoxContext::instance(), &MessageBoxContext::msgbox);
+    const std::string tid = offer(sender.port());
+    QVERIFY(!tid.empty());
+    QVERIFY(waitForPrompt(boxes).press(MessageBoxContext::No, MessageBoxContext::instance()));
+    QVERIFY(sender.waitForRequests(1));
+
+    // The notice waits for an answer that the stall limit would end after 30 s.
+    QElapsedTimer closing;
+    closing.start();
+    m_model.reset();
+    QVERIFY2(closing.elapsed() < 10000, qPrintable(QString::number(closing.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
