@@ -1,13 +1,16 @@
 #include "FileWork.h"
 
+#include "pathutil/BeneathFs.h"
+
 #include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +18,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using pathutil::UniqueFd;
+
 namespace {
+
+// Opened without waiting: a FIFO (or a device) put where a file was expected
+// must not hold a worker until someone writes to it.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 OnReadFileResult failure(std::string message)
 {
@@ -25,24 +34,33 @@ OnReadFileResult failure(std::string message)
     return r;
 }
 
-OnReadFileResult listFolder(const std::string &path)
+OnReadFileResult invalidFileType(const std::string &path)
+{
+    std::printf("Invalid file type. %s\n", path.c_str());
+    std::fflush(stdout);
+    return failure("Invalid file type.");
+}
+
+// Takes over fd.
+OnReadFileResult listFolder(UniqueFd fd)
 {
     OnReadFileResult r;
     r.isDir = true;
-    DIR *dir = ::opendir(path.c_str());
+    DIR *dir = ::fdopendir(fd.get());
     if (!dir) {
         r.failed = true;
         r.data = std::strerror(errno);
         return r;
     }
+    fd.release(); // closedir closes it
     JsonPtr list(json_object_new_array());
-    const int fd = ::dirfd(dir);
+    const int dfd = ::dirfd(dir);
     while (const dirent *e = ::readdir(dir)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
         struct stat st {};
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
             continue; // links, devices, FIFOs and sockets are never offered
@@ -57,48 +75,19 @@ OnReadFileResult listFolder(const std::string &path)
     return r;
 }
 
-// realpath as a string; empty when it cannot be resolved.
-std::string resolved(const std::string &path)
+// Reads from the open regular file fd.
+OnReadFileResult readChunkAt(int fd, int64_t offset, char *buffer, int32_t size)
 {
-    char *p = ::realpath(path.c_str(), nullptr);
-    if (!p)
-        return {};
-    std::string out = p;
-    std::free(p);
-    return out;
-}
-
-bool isInside(const std::string &child, const std::string &base)
-{
-    if (child.empty() || base.empty())
-        return false;
-    if (child == base)
-        return true;
-    const std::string prefix = base == "/" ? base : base + "/";
-    return child.compare(0, prefix.size(), prefix) == 0;
-}
-
-} // namespace
-
-OnReadFileResult readChunk(const std::string &path, int64_t offset, char *buffer, int32_t size)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failure(std::strerror(errno));
-    if (offset < 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        const int err = offset < 0 ? EINVAL : errno;
-        ::close(fd);
-        return failure(std::strerror(err));
-    }
+    if (offset < 0)
+        return failure(std::strerror(EINVAL));
     OnReadFileResult r;
     while (r.size < size) {
-        const ssize_t n = ::read(fd, buffer + r.size, static_cast<size_t>(size - r.size));
+        const ssize_t n =
+            ::pread(fd, buffer + r.size, static_cast<size_t>(size - r.size), static_cast<off_t>(offset + r.size));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            const int err = errno;
-            ::close(fd);
-            return failure(std::strerror(err));
+            return failure(std::strerror(errno));
         }
         if (n == 0) {
             r.eof = true;
@@ -106,8 +95,31 @@ OnReadFileResult readChunk(const std::string &path, int64_t offset, char *buffer
         }
         r.size += static_cast<int32_t>(n);
     }
-    ::close(fd);
     return r;
+}
+
+// A chunk or a listing of what fd (opened with kOpenFlags) is; path only names it in messages.
+OnReadFileResult readOpened(UniqueFd fd, const std::string &path, bool allowFolder, int64_t offset, char *buffer,
+                            int32_t size)
+{
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return failure(std::strerror(errno));
+    if (S_ISREG(st.st_mode))
+        return readChunkAt(fd.get(), offset, buffer, size);
+    if (allowFolder && S_ISDIR(st.st_mode))
+        return listFolder(std::move(fd));
+    return invalidFileType(path);
+}
+
+} // namespace
+
+OnReadFileResult readChunk(const std::string &path, int64_t offset, char *buffer, int32_t size)
+{
+    UniqueFd fd(::open(path.c_str(), kOpenFlags));
+    if (!fd.valid())
+        return failure(std::strerror(errno));
+    return readOpened(std::move(fd), path, false, offset, buffer, size);
 }
 
 OnReadFileResult readFileForPeer(const std::string &, const TransferFile &file, const std::string &subpath,
@@ -116,34 +128,48 @@ OnReadFileResult readFileForPeer(const std::string &, const TransferFile &file, 
     if (file.mime != kDirectoryMime)
         return readChunk(file.uri, offset, buffer, size);
 
-    const std::string target = subpath.empty() ? file.uri : file.uri + "/" + subpath;
-    // Links inside a sent folder may not lead a peer out of it.
-    if (!subpath.empty()) {
-        const std::string real = resolved(target);
-        if (!real.empty() && !isInside(real, resolved(file.uri)))
+    // The record's own path was chosen by the local user and is opened as it
+    // is; everything below it is the peer's choice and is resolved beneath
+    // it, following no link at any step, so that nothing swapped in on the
+    // way (a link to elsewhere, a FIFO) is ever read.
+    UniqueFd folder(::open(file.uri.c_str(), kOpenFlags | O_DIRECTORY));
+    if (!folder.valid())
+        return failure(std::strerror(errno));
+    if (subpath.empty())
+        return listFolder(std::move(folder));
+    UniqueFd target(pathutil::openBeneath(folder.get(), subpath, kOpenFlags));
+    if (!target.valid()) {
+        const int err = errno;
+        // A link on the way, a way out, or a name that is no plain name.
+        if (err == ELOOP || err == EXDEV || err == EINVAL || err == EAGAIN)
             return failure("Invalid File.");
+        return failure(std::strerror(err)); // gone since it was listed: a failure, not an empty file
     }
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return listFolder(target);
-    if (::stat(target.c_str(), &st) != 0)
-        return failure(std::strerror(errno)); // gone since it was listed: a failure, not an empty file
-    if (S_ISREG(st.st_mode))
-        return readChunk(target, offset, buffer, size);
-    std::printf("Invalid file type. %s\n", target.c_str());
-    std::fflush(stdout);
-    return failure("Invalid file type.");
+    return readOpened(std::move(target), file.uri + "/" + subpath, true, offset, buffer, size);
 }
 
 OnReadThumbResult makeThumbnail(const std::string &path, const std::string &mime)
 {
     OnReadThumbResult r;
-    QImage image;
-    if (path.empty() || !image.load(QString::fromStdString(path)) || image.isNull()) {
-        r.failed = true;
+    r.failed = true;
+    if (path.empty())
         return r;
-    }
-    const qint64 w = image.width(), h = image.height();
+    UniqueFd fd(::open(path.c_str(), kOpenFlags));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return r;
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return r;
+    fd.release();
+
+    // The size comes from the header, before anything is decoded: a file of
+    // a few hundred KiB can announce billions of pixels.
+    QImageReader reader(&file);
+    const QSize size = reader.size();
+    if (size.isEmpty())
+        return r;
+    const qint64 w = size.width(), h = size.height();
     qint64 newW, newH;
     if (h < w) {
         newW = 256;
@@ -153,16 +179,26 @@ OnReadThumbResult makeThumbnail(const std::string &path, const std::string &mime
         newH = 256;
     }
     // A very long strip would round to nothing; keep at least one pixel.
-    const QImage scaled = image.scaled(int(std::max<qint64>(newW, 1)), int(std::max<qint64>(newH, 1)),
-                                       Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QSize thumbSize(int(std::max<qint64>(newW, 1)), int(std::max<qint64>(newH, 1)));
+    if (w * h > kThumbnailMaxDecodedPixels) {
+        // JPEG decodes straight to an eighth of each side, so a camera's
+        // largest photos still get a thumbnail; anything else is refused.
+        if (reader.format() != "jpeg" || w * h / 64 > kThumbnailMaxDecodedPixels)
+            return r;
+        reader.setScaledSize(thumbSize);
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return r;
+    if (image.size() != thumbSize)
+        image = image.scaled(thumbSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     const bool png = QString::fromStdString(mime).compare(QLatin1String("image/png"), Qt::CaseInsensitive) == 0;
     QByteArray bytes;
     QBuffer out(&bytes);
     out.open(QIODevice::WriteOnly);
-    if (!scaled.save(&out, png ? "PNG" : "JPEG")) {
-        r.failed = true;
+    if (!image.save(&out, png ? "PNG" : "JPEG"))
         return r;
-    }
+    r.failed = false;
     r.data = bytes.toStdString();
     r.mime = mime.empty() ? std::string("image/jpeg") : mime;
     return r;

@@ -1,9 +1,20 @@
 // The owner-side file work behind the routes: chunks, thumbnails, content
-// types and file records of local paths.
+// types and file records of local paths, and reads below a sent folder while
+// its contents are swapped for links and FIFOs.
+#include "BlankPng.h"
+
 #include "server/FileWork.h"
 
 #include <QImageReader>
 #include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 class TestFileWork : public QObject {
     Q_OBJECT
@@ -15,6 +26,11 @@ private slots:
     void thumbnailFormat_data();
     void thumbnailFormat();
     void thumbnailOfNonImageFails();
+    void thumbnailDecodingIsBounded_data();
+    void thumbnailDecodingIsBounded();
+    void largeJpegIsDecodedScaledDown();
+    void readsStayBeneathTheFolderWhileItChanges();
+    void fifoNeverBlocksAReader();
     void mimeForSuffix_data();
     void mimeForSuffix();
     void addLocalPath();
@@ -122,6 +138,166 @@ void TestFileWork::thumbnailOfNonImageFails()
         QVERIFY(r.failed);
         QVERIFY(r.mime.empty() && r.data.empty());
     }
+}
+
+void TestFileWork::thumbnailDecodingIsBounded_data()
+{
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QSize>("thumb"); // invalid: refused
+    QTest::newRow("small") << QSize(10, 10) << QSize(256, 256);
+    QTest::newRow("at the limit") << QSize(8000, 5000) << QSize(256, 160);
+    QTest::newRow("a row above the limit") << QSize(8000, 5001) << QSize();
+    QTest::newRow("30,000 x 30,000") << QSize(30000, 30000) << QSize();
+}
+
+void TestFileWork::thumbnailDecodingIsBounded()
+{
+    QFETCH(QSize, source);
+    QFETCH(QSize, thumb);
+    QCOMPARE(qint64(8000) * 5000, qint64(kThumbnailMaxDecodedPixels));
+    const QString path = writeFile("blank.png", blankpng::make(uint32_t(source.width()), uint32_t(source.height())));
+    const OnReadThumbResult r = makeThumbnail(path.toStdString(), "image/png");
+    if (!thumb.isValid()) {
+        QVERIFY(r.failed);
+        QVERIFY(r.data.empty());
+        return;
+    }
+    QVERIFY(!r.failed);
+    const QImage image = QImage::fromData(QByteArray::fromStdString(r.data));
+    QCOMPARE(image.size(), thumb);
+    QCOMPARE(image.pixelColor(0, 0), QColor(Qt::black));
+}
+
+void TestFileWork::largeJpegIsDecodedScaledDown()
+{
+    // Above the limit, but a JPEG shrinks while it is decoded.
+    QImage image(6400, 6400, QImage::Format_Grayscale8);
+    QVERIFY(qint64(image.width()) * image.height() > kThumbnailMaxDecodedPixels);
+    image.fill(200);
+    const QString path = m_dir.filePath("large.jpg");
+    QVERIFY(image.save(path, "JPEG"));
+    image = QImage();
+    const OnReadThumbResult r = makeThumbnail(path.toStdString(), "image/png");
+    QVERIFY(!r.failed);
+    const QImage thumb = QImage::fromData(QByteArray::fromStdString(r.data));
+    QCOMPARE(thumb.size(), QSize(256, 256));
+    QVERIFY(qAbs(qGray(thumb.pixel(128, 128)) - 200) <= 2);
+}
+
+void TestFileWork::readsStayBeneathTheFolderWhileItChanges()
+{
+    // shared/sub and shared/peek.txt are swapped, again and again, for links
+    // to a folder and a file outside while a peer reads them.
+    const QString shared = m_dir.filePath("race/shared"), outside = m_dir.filePath("race/outside");
+    QVERIFY(QDir().mkpath(shared + "/sub") && QDir().mkpath(outside));
+    writeFile("race/shared/sub/in.txt", "inside");
+    writeFile("race/shared/peek.txt", "inside");
+    writeFile("race/outside/in.txt", "OUTSIDE");
+    writeFile("race/outside/secret.txt", "OUTSIDE");
+    const TransferFile folder = newTransferFile("t", "", shared.toStdString(), "", "shared", kDirectoryMime, 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        const QByteArray sub = (shared + "/sub").toUtf8(), subAside = (shared + "/sub.aside").toUtf8();
+        const QByteArray peek = (shared + "/peek.txt").toUtf8(), peekAside = (shared + "/peek.aside").toUtf8();
+        const QByteArray outFolder = outside.toUtf8(), outFile = (outside + "/in.txt").toUtf8();
+        while (!stop) {
+            ::rename(sub, subAside);
+            ::symlink(outFolder, sub);
+            ::rename(peek, peekAside);
+            ::symlink(outFile, peek);
+            ::unlink(sub);
+            ::rename(subAside, sub);
+            ::unlink(peek);
+            ::rename(peekAside, peek);
+            ++swaps;
+        }
+    });
+    int reads = 0, escapes = 0, inside = 0;
+    char buf[64];
+    while (reads < 6000 || swaps < 1000) {
+        for (const char *sub : {"sub/in.txt", "peek.txt", "sub"}) {
+            const OnReadFileResult r = readFileForPeer("t", folder, sub, 0, buf, sizeof buf);
+            ++reads;
+            if (r.failed)
+                continue;
+            const QByteArray got = r.isDir ? QByteArray::fromStdString(r.data) : QByteArray(buf, r.size);
+            if (got.contains("OUTSIDE") || got.contains("secret"))
+                ++escapes;
+            else
+                ++inside;
+        }
+    }
+    stop = true;
+    swapper.join();
+    QCOMPARE(escapes, 0);
+    QVERIFY(inside > 0); // the folder was read between the swaps
+}
+
+void TestFileWork::fifoNeverBlocksAReader()
+{
+    QVERIFY(QDir().mkpath(m_dir.filePath("pipes")));
+    const QByteArray fifo = m_dir.filePath("pipes/fifo").toUtf8();
+    const QByteArray item = m_dir.filePath("pipes/item").toUtf8();
+    const QByteArray fileAside = m_dir.filePath("pipes/file.aside").toUtf8();
+    QVERIFY(::mkfifo(fifo, 0600) == 0);
+    writeFile("pipes/item", "regular");
+    // A reader stuck in open() on a FIFO is let go by a writer.
+    auto release = [&] {
+        const int w = ::open(fifo, O_WRONLY | O_NONBLOCK);
+        if (w >= 0)
+            ::close(w);
+    };
+
+    // A file record that is a FIFO.
+    const TransferFile fileRecord = newTransferFile("t", "", fifo.toStdString(), "", "fifo", "text/plain", 0);
+    auto single = std::async(std::launch::async, [&] {
+        char buf[16];
+        return readFileForPeer("t", fileRecord, "", 0, buf, sizeof buf);
+    });
+    if (single.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        release();
+        single.wait();
+        QFAIL("reading a FIFO blocked");
+    }
+    const OnReadFileResult r = single.get();
+    QVERIFY(r.failed);
+    QCOMPARE(r.data, std::string("Invalid file type."));
+
+    // A FIFO swapped in below a folder record between a check and the open.
+    const TransferFile folder =
+        newTransferFile("t", "", m_dir.filePath("pipes").toStdString(), "", "pipes", kDirectoryMime, 0);
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        while (!stop) {
+            ::rename(item, fileAside);
+            ::rename(fifo, item);
+            ::rename(item, fifo);
+            ::rename(fileAside, item);
+        }
+    });
+    auto many = std::async(std::launch::async, [&] {
+        QStringList unexpected;
+        char buf[16];
+        for (int i = 0; i < 2000; ++i) {
+            const OnReadFileResult r = readFileForPeer("t", folder, "item", 0, buf, sizeof buf);
+            const QString got = QString::fromStdString(r.failed ? r.data : std::string(buf, size_t(r.size)));
+            // The file, the FIFO refused, or nothing at that moment.
+            if (got != "regular" && got != "Invalid file type." && got != "No such file or directory")
+                unexpected << got;
+        }
+        return unexpected;
+    });
+    const bool ended = many.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    stop = true;
+    swapper.join();
+    if (!ended) {
+        release();
+        many.wait();
+        QFAIL("a read below the folder blocked on a FIFO");
+    }
+    QCOMPARE(many.get(), QStringList());
 }
 
 void TestFileWork::mimeForSuffix_data()
