@@ -27,6 +27,7 @@ namespace {
 
 constexpr const char *kText = "text/plain";
 constexpr const char *kJson = "application/json";
+constexpr const char *kSharingDisabled = "The sharing function has been disabled.";
 
 void answer(httplib::Response &res, int status, const std::string &body, const char *type = kText)
 {
@@ -406,8 +407,12 @@ void LanferryHttpServer::handleShareFiles(const Request &req, Response &res)
 
 void LanferryHttpServer::handleShareThumb(const Request &req, Response &res)
 {
+    // Like the other share routes, nothing is shown while sharing is off.
+    ShareFilesDb &shares = ShareFilesDb::instance();
+    if (!shares.isEnabled())
+        return answer(res, 403, kSharingDisabled);
     ShareFile entry;
-    if (!ShareFilesDb::instance().getFile(req.matches[1], &entry))
+    if (!shares.getFile(req.matches[1], &entry))
         return answer(res, 404, "Invalid File.");
     answerThumb(entry.thumb, req, res);
 }
@@ -418,7 +423,7 @@ void LanferryHttpServer::handleShareReq(const Request &req, Response &res)
         return;
     ShareFilesDb &shares = ShareFilesDb::instance();
     if (!shares.isEnabled())
-        return answer(res, 403, "The sharing function has been disabled.");
+        return answer(res, 403, kSharingDisabled);
     const JsonPtr body = parseBody(req);
     json_object *server = nullptr;
     json_object *fids = nullptr;
