@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -70,8 +71,12 @@ int receive(int port, const std::string &tid, const std::string &fid, const std:
 {
     LanferryHttpClient client;
     const auto start = std::chrono::steady_clock::now();
+    const size_t slash = dest.rfind('/');
+    const ReceiveTarget target{slash == std::string::npos ? std::string(".") : dest.substr(0, slash),
+                               slash == std::string::npos ? dest : dest.substr(slash + 1),
+                               std::numeric_limits<int64_t>::max()};
     const TransferFileStatus st = receiveFile(client, PeerEndpoint{"127.0.0.1", port, ""}, TaskKey{tid, false}, fid,
-                                              std::string(), 0, dest, nullptr, nullptr);
+                                              std::string(), 0, target, nullptr, nullptr);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (st.status != 1) {
         std::cerr << "receive failed: " << st.error << "\n";

@@ -1,5 +1,7 @@
 #include "FileReceive.h"
 
+#include "pathutil/BeneathFs.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <vector>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +28,11 @@ namespace {
 constexpr const char *kNoAddress = "Connection failed, please connect the device manually.";
 constexpr const char *kFileGone = "The file does not exist. The other device may have deleted the task.";
 constexpr const char *kBadListing = "Invalid inode/directory files.";
+constexpr const char *kSentTooMuch = "The other device sent more data than it offered.";
+// Numbered names tried for a finished file whose name is taken.
+constexpr int kMaxNumbered = 10000;
+
+using pathutil::UniqueFd;
 
 std::string errnoText(int err)
 {
@@ -87,6 +95,77 @@ std::string parentFolder(const std::string &path)
     return parent.empty() ? std::string("/") : parent;
 }
 
+std::string joinPath(const std::string &folder, const std::string &relative)
+{
+    if (relative.empty())
+        return folder;
+    return !folder.empty() && folder.back() == '/' ? folder + relative : folder + "/" + relative;
+}
+
+std::string folderFailure(const std::string &folder, int err)
+{
+    if (err == ELOOP || err == ENOTDIR)
+        return "Failed to create folder " + folder + ". A link or a file is in the way; links are not followed.";
+    return "Failed to create folder " + folder + ". " + errnoText(err);
+}
+
+// The save folder the user chose; made again (with its parents) when it went
+// missing since.
+int openSaveFolder(const std::string &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT || folder.empty())
+        return fd;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// True when the regular file name in dir holds exactly the bytes of fd.
+bool holdsSameBytes(int dir, const std::string &name, int fd)
+{
+    const UniqueFd other(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat a {
+    }, b{};
+    if (!other.valid() || ::fstat(other.get(), &a) != 0 || ::fstat(fd, &b) != 0 || !S_ISREG(a.st_mode) ||
+        a.st_size != b.st_size)
+        return false;
+    std::vector<char> x(1 << 20), y(1 << 20);
+    for (off_t at = 0; at < b.st_size;) {
+        const ssize_t n = ::pread(fd, x.data(), x.size(), at);
+        if (n <= 0 || ::pread(other.get(), y.data(), static_cast<size_t>(n), at) != n ||
+            std::memcmp(x.data(), y.data(), static_cast<size_t>(n)) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// Gives the finished partial file its name, or the first free numbered name
+// when that is taken. A file already there with exactly these bytes is this
+// file landed before (the program ended before its status was stored): the
+// partial file goes and that name counts. Answers the name, or "" with
+// status failed.
+std::string landAt(int dir, const std::string &partial, const std::string &name, TransferFileStatus *status)
+{
+    for (int n = 0; n <= kMaxNumbered; ++n) {
+        const std::string candidate = pathutil::numberedName(name, n);
+        if (pathutil::renameNoReplace(dir, partial, candidate) == 0)
+            return candidate;
+        if (errno != EEXIST) {
+            fail(*status, false, errnoText(errno));
+            return std::string();
+        }
+        const UniqueFd mine(::openat(dir, partial.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (mine.valid() && holdsSameBytes(dir, candidate, mine.get())) {
+            ::unlinkat(dir, partial.c_str(), 0);
+            return candidate;
+        }
+    }
+    fail(*status, false, "No free name.");
+    return std::string();
+}
+
 bool isSafeListedName(const std::string &name)
 {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -122,6 +201,7 @@ struct Piece {
     std::atomic<bool> cancelled{false};
     int64_t bytes = 0;
     int writeError = 0;
+    bool overflow = false; // the answer went past the offered size
     HttpResponse res;
     TransferFileStatus failure;
     bool finished = false; // under Pipeline::mutex
@@ -137,8 +217,8 @@ public:
     static constexpr size_t kMaxInFlight = 2;
 
     Pipeline(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
-             const std::string &subpath, int fd)
-        : m_client(client), m_peer(peer), m_key(key), m_fid(fid), m_subpath(subpath), m_fd(fd)
+             const std::string &subpath, int fd, int64_t limit)
+        : m_client(client), m_peer(peer), m_key(key), m_fid(fid), m_subpath(subpath), m_fd(fd), m_limit(limit)
     {
     }
     ~Pipeline() { cancelAll(); }
@@ -266,15 +346,22 @@ private:
                 first = false;
                 announced(piece);
             }
+            // Never more than was offered: the bytes up to the offered size are kept.
+            const bool overflow = position + static_cast<int64_t>(size) > m_limit;
+            const size_t take = !overflow ? size : position < m_limit ? static_cast<size_t>(m_limit - position) : 0;
             // One writer at a time: two writers to one file only spin on the kernel's lock of it.
             std::unique_lock<std::mutex> writing(m_writeMutex);
-            if (!writeAllAt(m_fd, data, size, position)) {
+            if (take > 0 && !writeAllAt(m_fd, data, take, position)) {
                 piece.writeError = errno ? errno : EIO;
                 return 0;
             }
             writing.unlock();
-            position += static_cast<int64_t>(size);
-            piece.bytes += static_cast<int64_t>(size);
+            position += static_cast<int64_t>(take);
+            piece.bytes += static_cast<int64_t>(take);
+            if (overflow) {
+                piece.overflow = true;
+                return 0;
+            }
             return size;
         };
         TransferFileStatus failure;
@@ -300,6 +387,7 @@ private:
     const std::string &m_fid;
     const std::string &m_subpath;
     const int m_fd;
+    const int64_t m_limit;
 
     std::mutex m_writeMutex;
     std::mutex m_mutex;
@@ -313,28 +401,47 @@ private:
 
 TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
                                const std::string &fid, const std::string &subpath, int64_t offset,
-                               const std::string &destination, const FileStatusCallback &onPiece,
-                               const FileStatusCallback &onComplete)
+                               const ReceiveTarget &target, const FileStatusCallback &onPiece,
+                               const FileStatusCallback &onComplete, std::string *landed)
 {
     TransferFileStatus status;
     status.offset = offset > 0 ? offset : 0;
 
-    const std::string parent = parentFolder(destination);
-    if (!parent.empty()) {
-        // A failure shows up as the open failure below, with its reason.
-        std::error_code ec;
-        std::filesystem::create_directories(parent, ec);
+    const std::string destination = joinPath(target.folder, target.relative);
+    std::string parentRelative;
+    std::string name = target.relative;
+    const size_t slash = target.relative.rfind('/');
+    if (slash != std::string::npos) {
+        parentRelative = target.relative.substr(0, slash);
+        name = target.relative.substr(slash + 1);
     }
-    const std::string partial = destination + kPartialSuffix;
+    if (target.folder.empty() || target.relative.empty()) {
+        fail(status, false, "The file has no save path.");
+        return status;
+    }
+    const UniqueFd root(openSaveFolder(target.folder));
+    if (!root.valid()) {
+        fail(status, false, "Failed to open folder " + target.folder + ". " + errnoText(errno));
+        return status;
+    }
+    // Every folder below the save folder is entered without following a link.
+    const UniqueFd parent(pathutil::makeFoldersBeneath(root.get(), parentRelative));
+    if (!parent.valid()) {
+        fail(status, false, folderFailure(joinPath(target.folder, parentRelative), errno));
+        return status;
+    }
+    const std::string partialLeaf = partialFileName(name, key.tid, fid, subpath);
+    const std::string partial = joinPath(parentFolder(destination), partialLeaf);
 
     struct stat st {};
-    const bool existed = ::lstat(partial.c_str(), &st) == 0;
+    const bool existed = ::fstatat(parent.get(), partialLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     // A recorded offset without its partial file is worthless.
     if (!existed)
         status.offset = 0;
 
     // Never write through a link or into a pipe or device planted at the partial file's name.
-    const int fd = ::open(partial.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd =
+        ::openat(parent.get(), partialLeaf.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         fail(status, false, "Failed to open file " + partial + ". " + errnoText(errno));
         return status;
@@ -359,10 +466,9 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         fail(status, false, "Failed to initialize the file open,  " + partial + ". " + errnoText(err));
         return status;
     }
-
     // Piece bytes go to the disk as they arrive; offset moves on only when
     // the whole piece is there, and a resume drops whatever lies beyond it.
-    Pipeline pipeline(client, peer, key, fid, subpath, fd);
+    Pipeline pipeline(client, peer, key, fid, subpath, fd, std::max<int64_t>(target.total, 0));
     // On failure the partial file keeps exactly the confirmed bytes.
     const auto closeAtOffset = [&] {
         pipeline.cancelAll();
@@ -375,6 +481,12 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
     for (;;) {
         const std::unique_ptr<Piece> piece = pipeline.next(status.offset);
         const HttpResponse &res = piece->res;
+        if (piece->overflow && !piece->writeError) {
+            status.offset += piece->bytes;
+            closeAtOffset();
+            fail(status, true, kSentTooMuch);
+            return status;
+        }
         if (piece->writeError) {
             closeAtOffset();
             fail(status, false, "Failed to write file. " + errnoText(piece->writeError));
@@ -424,14 +536,33 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         fail(status, false, "Failed to write file. " + errnoText(errno));
         return status;
     }
-    // rename() replaces an existing destination file in one step.
-    if (::rename(partial.c_str(), destination.c_str()) != 0) {
-        fail(status, false, "File rename failed. file: " + destination + ". " + errnoText(errno));
+    // Whatever holds the name now is never replaced.
+    const std::string leaf = landAt(parent.get(), partialLeaf, name, &status);
+    if (leaf.empty()) {
+        status.error = "File rename failed. file: " + destination + ". " + status.error;
         return status;
     }
+    if (landed)
+        *landed = parentRelative.empty() ? leaf : parentRelative + "/" + leaf;
     status.status = 1;
     if (onComplete)
         onComplete(status);
+    return status;
+}
+
+TransferFileStatus makeReceiveFolder(const std::string &folder, const std::string &relative)
+{
+    TransferFileStatus status;
+    const UniqueFd root(openSaveFolder(folder));
+    if (folder.empty() || !root.valid()) {
+        fail(status, false, "Failed to open folder " + folder + ". " + errnoText(folder.empty() ? ENOENT : errno));
+        return status;
+    }
+    if (!UniqueFd(pathutil::makeFoldersBeneath(root.get(), relative)).valid()) {
+        fail(status, false, folderFailure(joinPath(folder, relative), errno));
+        return status;
+    }
+    status.status = 1;
     return status;
 }
 

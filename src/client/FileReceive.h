@@ -5,6 +5,7 @@
 #include "LanferryHttpClient.h"
 #include "PeerEndpoint.h"
 
+#include "store/SavePaths.h"
 #include "store/TaskDirFileDb.h"
 #include "store/TransferRecords.h"
 
@@ -13,8 +14,6 @@
 #include <string>
 #include <vector>
 
-// Received bytes go here first; the name is the destination's plus this.
-constexpr const char *kPartialSuffix = ".downloading";
 // 200 answers with no bytes and no end marker tolerated in a row.
 constexpr int kMaxEmptyPieces = 3;
 
@@ -28,16 +27,35 @@ HttpResponse requestPiece(LanferryHttpClient &client, const PeerEndpoint &peer, 
                           const std::string &fid, const std::string &subpath, int64_t offset,
                           TransferFileStatus &status, const CURLHelper2::Sink *okBodySink = nullptr);
 
-// Receives into destination + ".downloading", continuing at offset when that
-// file exists (a larger offset is cut to its size, and anything past the
-// offset is dropped), and renames it to destination after the last piece.
-// onPiece gets the status after every piece but the last; onComplete once
-// after the rename. Answers status 1, or -1 with the reason; offset always
-// tells how many bytes of the partial file are valid.
+// Where a received file goes.
+struct ReceiveTarget {
+    // The save folder. Nothing outside it is created, opened or replaced.
+    std::string folder;
+    // The destination below folder, "/"-separated; its folders are created
+    // as needed, and a link on the way is refused, never followed.
+    std::string relative;
+    // Bytes the sender offered: a sender that sends more fails the file.
+    int64_t total = 0;
+};
+
+// Receives into the destination's partial file (partialFileName, beside it),
+// continuing at offset when that file exists (a larger offset is cut to its
+// size, and anything past the offset is dropped), and renames it to the
+// destination after the last piece without replacing anything: when the name
+// is taken by other bytes, the file takes the first free numbered name, and
+// landed (when not null) tells the relative path it got. onPiece gets the
+// status after every piece but the last; onComplete once after the rename.
+// Answers status 1, or -1 with the reason; offset always tells how many bytes
+// of the partial file are valid.
 TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
                                const std::string &fid, const std::string &subpath, int64_t offset,
-                               const std::string &destination, const FileStatusCallback &onPiece,
-                               const FileStatusCallback &onComplete);
+                               const ReceiveTarget &target, const FileStatusCallback &onPiece,
+                               const FileStatusCallback &onComplete, std::string *landed = nullptr);
+
+// Creates the folder relative below folder (and the folders on the way) as
+// receiveFile creates a file's folders: no link is followed. Status 1, or -1
+// with the reason.
+TransferFileStatus makeReceiveFolder(const std::string &folder, const std::string &relative);
 
 // Lists one folder level of a folder entry; each row's subpath is joined to
 // the requested one. A listed name that is empty, "." or "..", or that holds

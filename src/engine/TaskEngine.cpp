@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
 
 using ServerItem = LanferryUdpServer::ServerItem;
@@ -91,6 +91,8 @@ TaskEngine::~TaskEngine()
 {
     m_queue.stop();
     m_pool.shutdown();
+    // Finished files still waiting for their sync get it, and their statuses.
+    m_durable.stop();
     m_committer.stop();
     m_entries.clear();
     m_invoker.reset();
@@ -516,7 +518,10 @@ void TaskEngine::startRecvFile(const TaskKey &key, const ServerItem &peer, const
         return;
     const WeakRun run = e->token;
     const PeerEndpoint ep = endpointOf(peer);
-    submit(*e, [this, key, run, ep, file](LanferryHttpClient *client) { fileJob(client, key, run, ep, file); });
+    const Placement place = placementOf(e->task, file);
+    submit(*e, [this, key, run, ep, file, place](LanferryHttpClient *client) {
+        fileJob(client, key, run, ep, file, place);
+    });
 }
 
 void TaskEngine::startRecvDir(const TaskKey &key, const ServerItem &peer, const TransferFile &folder,
@@ -527,8 +532,9 @@ void TaskEngine::startRecvDir(const TaskKey &key, const ServerItem &peer, const 
         return;
     const WeakRun run = e->token;
     const std::string subpath = row ? row->subpath : std::string();
-    submit(*e, [this, key, run, peer, folder, subpath](LanferryHttpClient *client) {
-        dirJob(client, key, run, peer, folder, subpath);
+    const Placement place = placementOf(e->task, folder);
+    submit(*e, [this, key, run, peer, folder, place, subpath](LanferryHttpClient *client) {
+        dirJob(client, key, run, peer, folder, place, subpath);
     });
 }
 
@@ -541,8 +547,10 @@ void TaskEngine::startRecvDirFile(const TaskKey &key, const ServerItem &peer, co
     const WeakRun run = e->token;
     const PeerEndpoint ep = endpointOf(peer);
     const std::string subpath = row.subpath;
-    submit(*e, [this, key, run, ep, folder, subpath, offset](LanferryHttpClient *client) {
-        dirFileJob(client, key, run, ep, folder, subpath, offset);
+    const int64_t total = row.total;
+    const Placement place = placementOf(e->task, folder);
+    submit(*e, [this, key, run, ep, folder, place, subpath, offset, total](LanferryHttpClient *client) {
+        dirFileJob(client, key, run, ep, folder, place, subpath, offset, total);
     });
 }
 
@@ -562,8 +570,23 @@ void TaskEngine::releasePath(const std::string &path)
     m_pathFreed.notify_all();
 }
 
+TaskEngine::Placement TaskEngine::placementOf(const TransferTask &task, const TransferFile &file)
+{
+    std::string root = task.root;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    const std::string prefix = root == "/" ? root : root + "/";
+    if (!root.empty() && file.save_path.size() > prefix.size() && file.save_path.compare(0, prefix.size(), prefix) == 0)
+        return Placement{root, file.save_path.substr(prefix.size())};
+    // Without a root that holds it: the save path's own folder.
+    const size_t slash = file.save_path.rfind('/');
+    if (slash == std::string::npos)
+        return Placement{std::string(), file.save_path};
+    return Placement{slash == 0 ? std::string("/") : file.save_path.substr(0, slash), file.save_path.substr(slash + 1)};
+}
+
 void TaskEngine::fileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
-                         const TransferFile &file)
+                         const TransferFile &file, const Placement &place)
 {
     if (file.save_path.empty()) {
         TransferFileStatus status = file.status;
@@ -578,12 +601,44 @@ void TaskEngine::fileJob(LanferryHttpClient *client, const TaskKey &key, const W
     // The store is ahead of the screen's copy (which is updated once a second).
     int64_t offset = file.status.offset;
     TransferFile stored;
-    if (TaskStore(key.fromMe).readTaskFile(key.tid, file.uid, &stored) == 1)
+    if (TaskStore(key.fromMe).readTaskFile(key.tid, file.uid, &stored) == 1) {
+        if (stored.status.status >= 1) {
+            commit(run, peer, key, file.uid, stored.status); // done meanwhile: nothing to fetch
+            return;
+        }
         offset = std::max(offset, stored.status.offset);
-    const TransferFileStatus result = receiveFile(
-        *client, peer, key, file.uid, std::string(), offset, file.save_path,
-        [&](const TransferFileStatus &status) { commit(run, peer, key, file.uid, status); }, nullptr);
-    commit(run, peer, key, file.uid, result);
+    }
+    std::string landed;
+    TransferFileStatus result = receiveFile(
+        *client, peer, key, file.uid, std::string(), offset, ReceiveTarget{place.folder, place.relative, file.total},
+        [&](const TransferFileStatus &status) { commit(run, peer, key, file.uid, status); }, nullptr, &landed);
+    if (result.status != 1) {
+        commit(run, peer, key, file.uid, result);
+        return;
+    }
+    const std::string landedPath = joinPath(place.folder, landed);
+    const std::string fid = file.uid;
+    const bool moved = landedPath != file.save_path;
+    m_durable.add(place.folder, [this, run, peer, key, fid, result, landedPath, moved](int syncError) mutable {
+        if (syncError) {
+            result.status = -1;
+            result.remote = false;
+            result.error = std::string("Failed to write file. ") + std::strerror(syncError);
+        } else if (moved) {
+            // Its name was taken meanwhile: the task follows the file.
+            TaskStore(key.fromMe).updateSavePath(key.tid, fid, landedPath);
+            post([this, key, fid, landedPath] {
+                TaskEntry *e = findEntry(key);
+                const int index = e ? e->fileIndex(fid) : -1;
+                if (index < 0)
+                    return;
+                e->files[static_cast<size_t>(index)].save_path = landedPath;
+                if (m_events.fileChanged)
+                    m_events.fileChanged(key, index);
+            });
+        }
+        commit(run, peer, key, fid, result);
+    });
 }
 
 void TaskEngine::failFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
@@ -622,7 +677,7 @@ std::shared_ptr<TaskDirFileDb> TaskEngine::openFolderDb(const TaskKey &key, cons
 }
 
 void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const ServerItem &peer,
-                        const TransferFile &folder, const std::string &subpath)
+                        const TransferFile &folder, const Placement &place, const std::string &subpath)
 {
     const PeerEndpoint ep = endpointOf(peer);
     std::shared_ptr<TaskDirFileDb> db = openFolderDb(key, run, ep, folder);
@@ -630,17 +685,10 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
         return;
     db->setDesc(subpath);
 
-    TransferFileStatus result;
     std::vector<DirTaskEntry> listed;
-    const std::string local = joinPath(folder.save_path, subpath);
-    std::error_code ec;
-    std::filesystem::create_directories(local, ec);
-    if (ec && !std::filesystem::is_directory(local)) {
-        result.status = -1;
-        result.error = "Failed to create folder " + local + ". " + ec.message();
-    } else {
+    TransferFileStatus result = makeReceiveFolder(place.folder, joinPath(place.relative, subpath));
+    if (result.status == 1)
         result = listRemoteDirectory(*client, ep, key, folder.uid, subpath, &listed);
-    }
 
     if (result.status != 1) {
         whileLive(run, [&] {
@@ -681,27 +729,44 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
     });
 }
 
+void TaskEngine::updateFolderRow(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key,
+                                 const TransferFile &folder, const std::string &subpath,
+                                 const TransferFileStatus &status)
+{
+    if (!db.updateEntry(subpath, status.status, status.offset, status.error)) {
+        failFolder(db, peer, key, folder, db.lastError());
+        return;
+    }
+    reportFolder(db, peer, key, folder);
+}
+
 void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run,
-                            const PeerEndpoint &peer, const TransferFile &folder, const std::string &subpath,
-                            int64_t offset)
+                            const PeerEndpoint &peer, const TransferFile &folder, const Placement &place,
+                            const std::string &subpath, int64_t offset, int64_t total)
 {
     std::shared_ptr<TaskDirFileDb> db = openFolderDb(key, run, peer, folder);
     if (!db)
         return;
     db->setDesc(subpath);
-    const std::string destination = joinPath(folder.save_path, subpath);
+    const std::string relative = joinPath(place.relative, subpath);
 
     const auto rowUpdate = [&](const TransferFileStatus &status) {
-        whileLive(run, [&] {
-            if (!db->updateEntry(subpath, status.status, status.offset, status.error)) {
-                failFolder(*db, peer, key, folder, db->lastError());
-                return;
-            }
-            reportFolder(*db, peer, key, folder);
-        });
+        whileLive(run, [&] { updateFolderRow(*db, peer, key, folder, subpath, status); });
     };
-    PathGuard guard(*this, destination);
-    const TransferFileStatus result =
-        receiveFile(*client, peer, key, folder.uid, subpath, offset, destination, rowUpdate, nullptr);
-    rowUpdate(result);
+    PathGuard guard(*this, joinPath(place.folder, relative));
+    TransferFileStatus result = receiveFile(*client, peer, key, folder.uid, subpath, offset,
+                                            ReceiveTarget{place.folder, relative, total}, rowUpdate, nullptr);
+    if (result.status != 1) {
+        rowUpdate(result);
+        return;
+    }
+    m_durable.add(place.folder, [this, run, peer, key, folder, subpath, result](int syncError) mutable {
+        if (syncError) {
+            result.status = -1;
+            result.error = std::string("Failed to write file. ") + std::strerror(syncError);
+        }
+        // This thread's own connection to the folder's database.
+        std::shared_ptr<TaskDirFileDb> db = workerDirDb(key, folder);
+        whileLive(run, [&] { updateFolderRow(*db, peer, key, folder, subpath, result); });
+    });
 }

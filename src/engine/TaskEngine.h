@@ -5,6 +5,7 @@
 // results back to that thread as posted functions.
 #pragma once
 
+#include "DurableBatch.h"
 #include "FileStatusCommitter.h"
 #include "LanferryHttpClientPool.h"
 #include "QueueThread.h"
@@ -119,6 +120,19 @@ public:
     // Files sorted for display: failed first, then waiting, then done; by name within.
     static void sortFiles(std::vector<TransferFile> &files);
 
+    // Where a file (or folder) of a received task goes: its save folder (the
+    // task's root when its save path lies below it, else the save path's own
+    // folder) and the path below that.
+    struct Placement {
+        std::string folder;
+        std::string relative;
+    };
+    static Placement placementOf(const TransferTask &task, const TransferFile &file);
+
+    // Returns once every finished file handed to the durability batch so far
+    // has its status recorded.
+    void flushFinished() { m_durable.flush(); }
+
 private:
     using WeakRun = std::weak_ptr<TaskEntry::RunToken>;
 
@@ -142,11 +156,17 @@ private:
     void startJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const TransferTask &task,
                   const CandidateList &candidates);
     void fileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
-                 const TransferFile &file);
+                 const TransferFile &file, const Placement &place);
     void dirJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run,
-                const LanferryUdpServer::ServerItem &peer, const TransferFile &folder, const std::string &subpath);
+                const LanferryUdpServer::ServerItem &peer, const TransferFile &folder, const Placement &place,
+                const std::string &subpath);
     void dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
-                    const TransferFile &folder, const std::string &subpath, int64_t offset);
+                    const TransferFile &folder, const Placement &place, const std::string &subpath, int64_t offset,
+                    int64_t total);
+    // Writes the state of the file at subpath into its folder's database and
+    // reports the folder when due. Called with the run live.
+    void updateFolderRow(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
+                         const std::string &subpath, const TransferFileStatus &status);
     // Reports the folder's state when it is complete, failed, or last reported
     // over 2 seconds ago. Called with the run live.
     void reportFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder);
@@ -178,5 +198,6 @@ private:
     std::unique_ptr<Invoker> m_invoker;
     QueueThread m_queue;
     taskmgr::FileStatusCommitter m_committer;
+    taskmgr::DurableBatch m_durable;
     LanferryHttpClientPool m_pool;
 };

@@ -400,6 +400,27 @@ bool TaskStore::updateServerInfo(const std::string &tid, const std::string &ip, 
     return true;
 }
 
+bool TaskStore::updateSavePath(const std::string &tid, const std::string &fid, const std::string &savePath)
+{
+    if (!isValidStoreId(tid) || !isValidStoreId(fid)) {
+        m_lastError = "Invalid task or file ID.";
+        return false;
+    }
+    TaskManifestDb db(manifestPath(tid));
+    if (!db.ensureOpen()) {
+        m_lastError = db.lastError();
+        return false;
+    }
+    Sqlite3Command cmd("update file set save_path=? where uid=?");
+    cmd.addText(savePath).addText(fid);
+    if (!db.exec(cmd)) {
+        db.setLastError("Update file save path failed. " + db.errorMessage());
+        m_lastError = db.lastError();
+        return false;
+    }
+    return true;
+}
+
 std::string tmpTasksRoot()
 {
     return dataFile("tasks_tmp");

@@ -41,6 +41,8 @@ public:
     bool writeFileStatus(const std::string &tid, const std::string &fid, const TransferFileStatus &status);
     bool writeTaskStatus(const std::string &tid, const TransferTaskStatus &status);
     bool updateServerInfo(const std::string &tid, const std::string &ip, int32_t port, const std::string &pwd);
+    // Records where a received file landed when its name was taken meanwhile.
+    bool updateSavePath(const std::string &tid, const std::string &fid, const std::string &savePath);
 
     std::string taskDir(const std::string &uid) const;
 

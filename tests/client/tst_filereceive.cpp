@@ -63,12 +63,15 @@ struct Received {
     int completions = 0;
 };
 
+// Offered sizes that never limit a test.
+constexpr int64_t kAnySize = int64_t(1) << 40;
+
 Received receive(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key, const std::string &fid,
-                 const std::string &subpath, int64_t offset, const std::string &dest)
+                 const std::string &subpath, int64_t offset, const ReceiveTarget &target, std::string *landed = nullptr)
 {
     Received r;
     r.result = receiveFile(
-        client, peer, key, fid, subpath, offset, dest,
+        client, peer, key, fid, subpath, offset, target,
         [&](const TransferFileStatus &s) {
             QCOMPARE(s.status, 0);
             r.pieceOffsets.push_back(s.offset);
@@ -76,7 +79,8 @@ Received receive(LanferryHttpClient &client, const PeerEndpoint &peer, const Tas
         [&](const TransferFileStatus &s) {
             QCOMPARE(s.status, 1);
             ++r.completions;
-        });
+        },
+        landed);
     return r;
 }
 
@@ -98,6 +102,9 @@ private slots:
     void localFailures();
     void peerAnswers_data();
     void peerAnswers();
+    void moreThanOffered_data();
+    void moreThanOffered();
+    void namesTheSenderCannotTakeOver();
     void badListings_data();
     void badListings();
 
@@ -105,6 +112,18 @@ private:
     // A send task holding one file (or folder) at path; the record of it.
     TransferFile offer(const std::string &path);
     std::string dir() const { return m_home->path().toStdString(); }
+    // A destination below the test's folder, and its partial file.
+    ReceiveTarget at(const std::string &relative, int64_t total = kAnySize) const
+    {
+        return ReceiveTarget{dir(), relative, total};
+    }
+    std::string partialOf(const std::string &relative, const std::string &fid, const std::string &subpath = "") const
+    {
+        const size_t slash = relative.rfind('/');
+        const std::string folder = slash == std::string::npos ? dir() : dir() + "/" + relative.substr(0, slash);
+        const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+        return folder + "/" + partialFileName(name, m_key.tid, fid, subpath);
+    }
     PeerEndpoint peer() const { return PeerEndpoint{"127.0.0.1", m_server->port, ""}; }
     std::vector<int64_t> askedOffsets()
     {
@@ -161,41 +180,60 @@ TransferFile TestFileReceive::offer(const std::string &path)
 void TestFileReceive::wholeFile_data()
 {
     QTest::addColumn<qint64>("size");
-    QTest::addColumn<bool>("destinationExists");
+    QTest::addColumn<QString>("inTheWay"); // what holds the destination's name before: "", "file", "folder", "same"
+    QTest::addColumn<QString>("landedAs");
     QTest::addColumn<QList<qint64>>("asked");
 
-    QTest::newRow("empty") << qint64(0) << false << QList<qint64>{0};
-    QTest::newRow("small, replacing a file") << qint64(1000) << true << QList<qint64>{0};
+    const QString name = "in/deeper/received.bin";
+    const QString numbered = "in/deeper/received (1).bin";
+    QTest::newRow("empty") << qint64(0) << "" << name << QList<qint64>{0};
+    QTest::newRow("small, beside another file") << qint64(1000) << "file" << numbered << QList<qint64>{0};
+    QTest::newRow("beside a folder of that name") << qint64(1000) << "folder" << numbered << QList<qint64>{0};
+    // The same bytes landed before (the program ended before recording it): that is this file.
+    QTest::newRow("the same bytes already there") << qint64(1000) << "same" << name << QList<qint64>{0};
     // The last full piece carries no end marker; an empty answer with it follows.
-    QTest::newRow("exact multiple of a piece") << kPiece << false << QList<qint64>{0, kPiece};
-    QTest::newRow("two pieces and a bit") << 2 * kPiece + 5 << true << QList<qint64>{0, kPiece, 2 * kPiece};
+    QTest::newRow("exact multiple of a piece") << kPiece << "" << name << QList<qint64>{0, kPiece};
+    QTest::newRow("two pieces and a bit")
+        << 2 * kPiece + 5 << "file" << numbered << QList<qint64>{0, kPiece, 2 * kPiece};
     // The next piece is asked for while one still arrives; the file is still in order.
     QTest::newRow("four pieces and a bit")
-        << 4 * kPiece + 1 << false << QList<qint64>{0, kPiece, 2 * kPiece, 3 * kPiece, 4 * kPiece};
+        << 4 * kPiece + 1 << "" << name << QList<qint64>{0, kPiece, 2 * kPiece, 3 * kPiece, 4 * kPiece};
 }
 
 void TestFileReceive::wholeFile()
 {
     QFETCH(qint64, size);
-    QFETCH(bool, destinationExists);
+    QFETCH(QString, inTheWay);
+    QFETCH(QString, landedAs);
     QFETCH(QList<qint64>, asked);
 
     const std::string content = randomBytes(size);
     writeFile(dir() + "/source.bin", content);
     const TransferFile file = offer(dir() + "/source.bin");
-    const std::string dest = dir() + "/in/deeper/received.bin";
-    if (destinationExists) {
-        QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/in/deeper")));
-        writeFile(dest, "an older, longer file that must be replaced entirely");
-    }
+    const std::string relative = "in/deeper/received.bin";
+    const std::string dest = dir() + "/" + relative;
+    const std::string older = "an older, longer file that must never be touched";
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/in/deeper")));
+    if (inTheWay == "file")
+        writeFile(dest, older);
+    else if (inTheWay == "folder")
+        QVERIFY(QDir().mkpath(QString::fromStdString(dest + "/inside")));
+    else if (inTheWay == "same")
+        writeFile(dest, content);
 
     LanferryHttpClient client;
-    const Received r = receive(client, peer(), m_key, file.uid, std::string(), 0, dest);
+    std::string landed;
+    const Received r = receive(client, peer(), m_key, file.uid, std::string(), 0, at(relative, size), &landed);
     QCOMPARE(r.result.status, 1);
     QCOMPARE(r.result.error, std::string());
     QCOMPARE(r.result.offset, size);
-    QVERIFY(readFile(dest) == content);
-    QVERIFY(!exists(dest + ".downloading"));
+    QCOMPARE(QString::fromStdString(landed), landedAs);
+    QVERIFY(readFile(dir() + "/" + landed) == content);
+    if (inTheWay == "file")
+        QCOMPARE(readFile(dest), older);
+    if (inTheWay == "folder")
+        QVERIFY(QFileInfo(QString::fromStdString(dest + "/inside")).isDir());
+    QVERIFY(!exists(partialOf(relative, file.uid)));
     QCOMPARE(r.completions, 1);
     // Every piece but the last is reported, after it is on disk.
     std::vector<int64_t> expectedPieces;
@@ -232,11 +270,12 @@ void TestFileReceive::resume()
     if (partialSize >= 0) {
         // Valid bytes up to the resume point, junk after it.
         const size_t valid = static_cast<size_t>(std::min<int64_t>(partialSize, std::max<int64_t>(recorded, 0)));
-        writeFile(dest + ".downloading", content.substr(0, valid) + std::string(partialSize - valid, 'x'));
+        writeFile(partialOf("received.bin", file.uid),
+                  content.substr(0, valid) + std::string(partialSize - valid, 'x'));
     }
 
     LanferryHttpClient client;
-    const Received r = receive(client, peer(), m_key, file.uid, std::string(), recorded, dest);
+    const Received r = receive(client, peer(), m_key, file.uid, std::string(), recorded, at("received.bin"));
     QCOMPARE(r.result.status, 1);
     QCOMPARE(r.result.offset, int64_t(20000));
     QVERIFY(readFile(dest) == content);
@@ -264,7 +303,7 @@ void TestFileReceive::abortDuringTransferThenResume()
     auto pending = std::async(std::launch::async, [&] {
         Received r;
         r.result = receiveFile(
-            client, peer(), m_key, file.uid, std::string(), 0, dest,
+            client, peer(), m_key, file.uid, std::string(), 0, at("received.bin"),
             [&](const TransferFileStatus &s) {
                 r.pieceOffsets.push_back(s.offset);
                 confirmed.release();
@@ -286,12 +325,13 @@ void TestFileReceive::abortDuringTransferThenResume()
     QCOMPARE(stopped.result.offset, kPiece);
     QCOMPARE(stopped.pieceOffsets, std::vector<int64_t>{kPiece});
     QCOMPARE(stopped.completions, 0);
-    QCOMPARE(int64_t(readFile(dest + ".downloading").size()), kPiece);
+    QCOMPARE(int64_t(readFile(partialOf("received.bin", file.uid)).size()), kPiece);
     QVERIFY(!exists(dest));
 
     // Started again from the recorded offset, it continues where it stopped.
     m_beforeRead = nullptr;
-    const Received resumed = receive(client, peer(), m_key, file.uid, std::string(), stopped.result.offset, dest);
+    const Received resumed =
+        receive(client, peer(), m_key, file.uid, std::string(), stopped.result.offset, at("received.bin"));
     QCOMPARE(resumed.result.status, 1);
     QVERIFY(readFile(dest) == content);
     QCOMPARE(askedOffsets(), (std::vector<int64_t>{0, kPiece, kPiece, 2 * kPiece}));
@@ -337,7 +377,7 @@ void TestFileReceive::folderListings()
     QVERIFY(rows.empty());
 
     // A file inside the folder is read by its sub-path.
-    const Received r = receive(client, peer(), m_key, folder.uid, "a/b/c.txt", 0, dir() + "/out/a/b/c.txt");
+    const Received r = receive(client, peer(), m_key, folder.uid, "a/b/c.txt", 0, at("out/a/b/c.txt"));
     QCOMPARE(r.result.status, 1);
     QCOMPARE(readFile(dir() + "/out/a/b/c.txt"), std::string("abc"));
 }
@@ -356,8 +396,12 @@ void TestFileReceive::localFailures_data()
     QTest::newRow("partial file cannot be opened")
         << "partial is a folder" << false << "Failed to open file %1. Is a directory" << qint64(0);
     QTest::newRow("write fails") << "write fails" << false << "Failed to write file. File too large" << qint64(0);
-    QTest::newRow("rename fails") << "destination is a folder" << false
-                                  << "File rename failed. file: %2. Is a directory" << qint64(5000);
+    QTest::newRow("a link where a folder goes")
+        << "folder is a link" << false << "Failed to create folder %3. A link or a file is in the way" << qint64(0);
+    QTest::newRow("a file where a folder goes")
+        << "folder is a file" << false << "Failed to create folder %3. A link or a file is in the way" << qint64(0);
+    QTest::newRow("a link at the partial file")
+        << "partial is a link" << false << "Failed to open file %1. Too many levels of symbolic links" << qint64(0);
 }
 
 void TestFileReceive::localFailures()
@@ -370,7 +414,17 @@ void TestFileReceive::localFailures()
     const std::string content = randomBytes(5000);
     writeFile(dir() + "/source.bin", content);
     TransferFile file = offer(dir() + "/source.bin");
-    const std::string dest = dir() + "/received.bin";
+    const std::string relative = "sub/received.bin";
+    const std::string dest = dir() + "/" + relative;
+    const std::string partial = partialOf(relative, file.uid);
+    const std::string outside = QDir::tempPath().toStdString() + "/lanferry-outside-" + std::to_string(::getpid());
+    QVERIFY(QDir().mkpath(QString::fromStdString(outside)));
+    if (situation == "folder is a link")
+        QVERIFY(QFile::link(QString::fromStdString(outside), QString::fromStdString(dir() + "/sub")));
+    else if (situation == "folder is a file")
+        writeFile(dir() + "/sub", "x");
+    else
+        QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/sub")));
     PeerEndpoint target = peer();
 
     rlimit oldLimit{};
@@ -383,9 +437,9 @@ void TestFileReceive::localFailures()
     else if (situation == "source deleted")
         QVERIFY(QFile::remove(QString::fromStdString(dir() + "/source.bin")));
     else if (situation == "partial is a folder")
-        QVERIFY(QDir().mkpath(QString::fromStdString(dest + ".downloading")));
-    else if (situation == "destination is a folder")
-        QVERIFY(QDir().mkpath(QString::fromStdString(dest + "/inside")));
+        QVERIFY(QDir().mkpath(QString::fromStdString(partial)));
+    else if (situation == "partial is a link")
+        QVERIFY(QFile::link(QString::fromStdString(outside + "/stolen"), QString::fromStdString(partial)));
     if (situation == "write fails") {
         // Files may not grow past 1000 bytes once the sender has read its
         // store (which needs to write); the signal would end the test.
@@ -399,14 +453,14 @@ void TestFileReceive::localFailures()
     }
 
     LanferryHttpClient client;
-    const Received r = receive(client, target, m_key, file.uid, std::string(), 0, dest);
+    const Received r = receive(client, target, m_key, file.uid, std::string(), 0, at(relative));
     if (situation == "write fails")
         setrlimit(RLIMIT_FSIZE, &oldLimit);
 
     QCOMPARE(r.result.status, -1);
     QVERIFY2(r.result.remote == remote, r.result.error.c_str());
-    const std::string expected = error.replace("%1", QString::fromStdString(dest + ".downloading"))
-                                     .replace("%2", QString::fromStdString(dest))
+    const std::string expected = error.replace("%1", QString::fromStdString(partial))
+                                     .replace("%3", QString::fromStdString(dir() + "/sub"))
                                      .toStdString();
     QVERIFY2(r.result.error.find(expected) != std::string::npos && (startsWith(r.result.error, expected) || remote),
              r.result.error.c_str());
@@ -414,8 +468,9 @@ void TestFileReceive::localFailures()
     QCOMPARE(r.completions, 0);
     if (situation == "no address")
         QVERIFY(askedOffsets().empty());
-    if (situation == "destination is a folder")
-        QVERIFY(readFile(dest + ".downloading") == content); // kept for the next attempt
+    // Nothing was written through a link.
+    QVERIFY(QDir(QString::fromStdString(outside)).isEmpty());
+    QDir(QString::fromStdString(outside)).removeRecursively();
 }
 
 void TestFileReceive::peerAnswers_data()
@@ -480,9 +535,10 @@ void TestFileReceive::peerAnswers()
     });
     LanferryHttpClient client;
     client.setStallTimeout(1);
+    m_key = TaskKey{"t1", false};
     const std::string dest = dir() + "/received.bin";
     const Received r =
-        receive(client, PeerEndpoint{"127.0.0.1", raw.port(), ""}, TaskKey{"t1", false}, "f1", std::string(), 0, dest);
+        receive(client, PeerEndpoint{"127.0.0.1", raw.port(), ""}, m_key, "f1", std::string(), 0, at("received.bin"));
     QCOMPARE(r.result.status, status);
     QVERIFY2(startsWith(r.result.error, error.toStdString()), r.result.error.c_str());
     QCOMPARE(r.result.offset, offset);
@@ -492,8 +548,74 @@ void TestFileReceive::peerAnswers()
         QCOMPARE(r.pieceOffsets, std::vector<int64_t>{3});
     } else {
         QCOMPARE(r.result.remote, true);
-        QCOMPARE(int64_t(readFile(dest + ".downloading").size()), offset);
+        QCOMPARE(int64_t(readFile(partialOf("received.bin", "f1")).size()), offset);
     }
+}
+
+void TestFileReceive::moreThanOffered_data()
+{
+    QTest::addColumn<QByteArrayList>("answers"); // empty: the real service, after the file grew
+    QTest::addColumn<qint64>("offered");
+
+    const auto answer = [](const char *body, const char *headers = "") {
+        return QByteArray::fromStdString(RawTlsServer::answer("HTTP/1.1 200 OK", body, headers));
+    };
+    QTest::newRow("in the only piece") << QByteArrayList{answer("abcdef", "X-EOF: 1\r\n")} << qint64(2);
+    QTest::newRow("in a later piece") << QByteArrayList{answer("abc"), answer("def", "X-EOF: 1\r\n")} << qint64(4);
+    QTest::newRow("a piece past the end") << QByteArrayList{answer("abc"), answer("def", "X-EOF: 1\r\n")} << qint64(3);
+    QTest::newRow("offered empty") << QByteArrayList{answer("a", "X-EOF: 1\r\n")} << qint64(0);
+    QTest::newRow("10 bytes offered, 3 pieces sent") << QByteArrayList{} << qint64(10);
+}
+
+void TestFileReceive::moreThanOffered()
+{
+    QFETCH(QByteArrayList, answers);
+    QFETCH(qint64, offered);
+
+    std::unique_ptr<RawTlsServer> raw;
+    PeerEndpoint from = peer();
+    std::string fid = "f1";
+    std::string sent = "abcdef";
+    if (answers.isEmpty()) {
+        writeFile(dir() + "/source.bin", std::string(size_t(offered), 's'));
+        fid = offer(dir() + "/source.bin").uid;
+        sent = randomBytes(3 * kPiece);
+        writeFile(dir() + "/source.bin", sent);
+    } else {
+        raw = std::make_unique<RawTlsServer>([&](const RawTlsServer::Request &, int index) {
+            return RawTlsServer::Reply{answers.at(std::min(index, int(answers.size()) - 1)).toStdString(), false};
+        });
+        from.port = raw->port();
+        m_key = TaskKey{"t1", false};
+    }
+    LanferryHttpClient client;
+    const Received r = receive(client, from, m_key, fid, std::string(), 0, at("received.bin", offered));
+    QCOMPARE(r.result.status, -1);
+    QCOMPARE(r.result.remote, true);
+    QCOMPARE(r.result.error, std::string("The other device sent more data than it offered."));
+    // What was offered is kept, nothing more.
+    QCOMPARE(r.result.offset, offered);
+    QVERIFY(readFile(partialOf("received.bin", fid)) == sent.substr(0, size_t(offered)));
+    QVERIFY(!exists(dir() + "/received.bin"));
+}
+
+void TestFileReceive::namesTheSenderCannotTakeOver()
+{
+    // The user's own file that looks like a partial file, and a name whose
+    // partial name would be too long, both come through whole.
+    const std::string content = randomBytes(3000);
+    writeFile(dir() + "/source.bin", content);
+    const TransferFile file = offer(dir() + "/source.bin");
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/got")));
+    writeFile(dir() + "/got/img.jpg.downloading", "someone else's bytes");
+    LanferryHttpClient client;
+    for (const std::string &name : {std::string("img.jpg"), std::string(250, 'n')}) {
+        const Received r = receive(client, peer(), m_key, file.uid, std::string(), 0, at("got/" + name, 3000));
+        QVERIFY2(r.result.status == 1, r.result.error.c_str());
+        QVERIFY(readFile(dir() + "/got/" + name) == content);
+    }
+    QCOMPARE(readFile(dir() + "/got/img.jpg.downloading"), std::string("someone else's bytes"));
+    QCOMPARE(QDir(QString::fromStdString(dir() + "/got")).count(), 2u + 3u); // ".", ".." and the three files
 }
 
 void TestFileReceive::badListings_data()

@@ -8,6 +8,7 @@
 #include "engine/TaskEngine.h"
 #include "server/FileWork.h"
 #include "store/TaskDirFileDb.h"
+#include "store/SavePaths.h"
 #include "store/TaskStore.h"
 
 #include <QCryptographicHash>
@@ -98,6 +99,8 @@ private slots:
     void restartQueuesOnlyUnfinishedFiles();
     void peerSearch_data();
     void peerSearch();
+    void receivedNamesTakeNothingOver();
+    void linkPlantedDuringFolderTransfer();
 
 private:
     // Offers the local paths as a send task and stores this side's received
@@ -170,10 +173,10 @@ TaskKey TestTaskEngine::offer(const std::vector<std::string> &paths, const std::
     recv.ip = "127.0.0.1";
     recv.pwd = password;
     recv.root = save();
-    for (TransferFile &f : files) {
-        if (!savePathIn(save(), f, &f.save_path))
-            qFatal("unsafe record");
-    }
+    fs::create_directories(save());
+    std::string error;
+    if (!assignFreeSavePaths(save(), files, &error))
+        qFatal("cannot place the files: %s", error.c_str());
     TaskStore received(false);
     if (!received.createTask(recv, files))
         qFatal("cannot create the received task: %s", received.lastError().c_str());
@@ -218,6 +221,10 @@ void TestTaskEngine::pullsFilesAndFolderTree()
               "unicode");
     fs::create_directories(src() + "/tree/empty1");
     fs::create_directories(src() + "/tree/a/empty2/empty3");
+    // A file beside what looks like its partial file, and a name whose partial name would be too long.
+    writeFile(src() + "/tree/img.jpg", randomBytes(5000));
+    writeFile(src() + "/tree/img.jpg.downloading", randomBytes(7000));
+    writeFile(src() + "/tree/" + std::string(250, 'n'), "long name");
 
     const TaskKey key =
         offer({src() + "/big.bin", src() + "/empty.txt", src() + "/we:ird?*name|.txt", src() + "/tree"});
@@ -237,13 +244,15 @@ void TestTaskEngine::pullsFilesAndFolderTree()
     QCOMPARE(readFile(save() + "/empty.txt"), std::string());
     QCOMPARE(readFile(save() + "/we%3aird%3f%2aname%7c.txt"), std::string("top-level name that needs escaping"));
     QVERIFY(treeOf(save() + "/tree") == treeOf(src() + "/tree"));
-    QVERIFY(!exists(save() + "/big.bin.downloading"));
+    // Nothing else is left: no partial file anywhere.
+    QCOMPARE(QDir(QString::fromStdString(save())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{"big.bin", "empty.txt", "tree", "we%3aird%3f%2aname%7c.txt"}));
 
     // The folder as a whole: done, every byte counted, every entry recorded done.
     for (const TransferFile &f : receivedFiles(key)) {
         QCOMPARE(f.status.status, 1);
         if (f.mime == kDirectoryMime) {
-            QCOMPARE(f.status.offset, int64_t(4 + 3 + 7 + 7));
+            QCOMPARE(f.status.offset, int64_t(4 + 3 + 7 + 7 + 5000 + 7000 + 9));
             auto db = openDirDb(key, f);
             std::vector<DirTaskEntry> pending;
             QVERIFY(db->pendingEntries(&pending));
@@ -303,7 +312,8 @@ void TestTaskEngine::stopHalfWayThenResume()
     QCOMPARE(stopped.status.status, 0);
     QCOMPARE(stopped.status.offset, kPiece);
     QVERIFY(!exists(dest));
-    QCOMPARE(static_cast<int64_t>(fs::file_size(dest + ".downloading")), kPiece);
+    const std::string partial = save() + "/" + partialFileName("movie.bin", key.tid, stopped.uid, "");
+    QCOMPARE(static_cast<int64_t>(fs::file_size(partial)), kPiece);
 
     // Started again (twice: the second start finds it running and does nothing).
     const size_t readsBefore = reads().size();
@@ -313,7 +323,7 @@ void TestTaskEngine::stopHalfWayThenResume()
 
     QCOMPARE(m_engine->entry(key)->files.at(0).status.status, 1);
     QCOMPARE(fileHash(dest), fileHash(src() + "/movie.bin"));
-    QVERIFY(!exists(dest + ".downloading"));
+    QVERIFY(!exists(partial));
     QCOMPARE(m_server->calls().starts.size(), size_t(2));
     // The second run continued where the first stopped, asking for each piece once.
     std::vector<int64_t> asked;
@@ -462,6 +472,68 @@ void TestTaskEngine::peerSearch()
         QCOMPARE(receivedTask(key).status.failed, 2);
         QVERIFY(m_server->calls().starts.empty());
     }
+}
+
+void TestTaskEngine::receivedNamesTakeNothingOver()
+{
+    writeFile(src() + "/x/a.txt", "from x");
+    writeFile(src() + "/y/a.txt", "from y");
+    writeFile(src() + "/late.txt", "late arrival");
+    writeFile(save() + "/a.txt", "the user's own");
+    const TaskKey key = offer({src() + "/x/a.txt", src() + "/y/a.txt", src() + "/late.txt"});
+    std::string lateFid;
+    for (const TransferFile &f : receivedFiles(key)) {
+        if (f.file_name == "late.txt")
+            lateFid = f.uid;
+    }
+    // Somebody takes the name while the file is on its way.
+    m_hook = [&](const Read &r) {
+        if (r.fid == lateFid && !exists(save() + "/late.txt"))
+            writeFile(save() + "/late.txt", "somebody else's");
+        return OnReadFileResult();
+    };
+    runToEnd(key);
+
+    QCOMPARE(m_engine->entry(key)->task.status.successes, 3);
+    QCOMPARE(readFile(save() + "/a.txt"), std::string("the user's own"));
+    QCOMPARE(readFile(save() + "/a (1).txt"), std::string("from x"));
+    QCOMPARE(readFile(save() + "/a (2).txt"), std::string("from y"));
+    QCOMPARE(readFile(save() + "/late.txt"), std::string("somebody else's"));
+    QCOMPARE(readFile(save() + "/late (1).txt"), std::string("late arrival"));
+    // The task follows the file to its new name, in the store and on the screen.
+    const std::string landed = save() + "/late (1).txt";
+    for (const TransferFile &f : receivedFiles(key)) {
+        if (f.uid == lateFid)
+            QCOMPARE(f.save_path, landed);
+    }
+    const TaskEntry *e = m_engine->entry(key);
+    QTRY_COMPARE(e->files.at(static_cast<size_t>(e->fileIndex(lateFid))).save_path, landed);
+}
+
+void TestTaskEngine::linkPlantedDuringFolderTransfer()
+{
+    for (int i = 0; i < 6; ++i)
+        writeFile(src() + "/tree/a/" + std::to_string(i) + ".txt", "file " + std::to_string(i));
+    const std::string outside = m_home->path().toStdString() + "/outside";
+    fs::create_directories(outside);
+    const TaskKey key = offer({src() + "/tree"});
+    // Once the first file below "a" is on its way, "a" becomes a link to a folder outside.
+    std::atomic<bool> swapped{false};
+    m_hook = [&](const Read &r) {
+        if (r.subpath.rfind("a/", 0) == 0 && !swapped.exchange(true)) {
+            fs::rename(save() + "/tree/a", save() + "/moved");
+            fs::create_directory_symlink(outside, save() + "/tree/a");
+        }
+        return OnReadFileResult();
+    };
+    runToEnd(key);
+
+    QVERIFY(swapped);
+    QVERIFY(fs::is_empty(outside));
+    const TransferFile folder = receivedFiles(key).at(0);
+    QCOMPARE(folder.status.status, -1);
+    QVERIFY2(folder.status.error.find("A link or a file is in the way") != std::string::npos,
+             folder.status.error.c_str());
 }
 
 QTEST_GUILESS_MAIN(TestTaskEngine)

@@ -1,0 +1,126 @@
+#include "DurableBatch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace taskmgr {
+
+namespace {
+
+// A file system the folder could not be opened on: its records get the error.
+constexpr dev_t kNoDevice = static_cast<dev_t>(-1);
+
+} // namespace
+
+DurableBatch::DurableBatch() : m_thread([this] { run(); })
+{
+}
+
+DurableBatch::~DurableBatch()
+{
+    stop();
+}
+
+void DurableBatch::add(const std::string &folder, Record record)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st {};
+    dev_t dev = kNoDevice;
+    int openError = 0;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        openError = errno ? errno : EIO;
+    else
+        dev = st.st_dev;
+    if (openError) {
+        // Nothing to sync: the record learns why.
+        record = [inner = std::move(record), openError](int) { inner(openError); };
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_stopping) {
+        lock.unlock();
+        std::map<dev_t, int> fds;
+        std::vector<std::pair<dev_t, Record>> records;
+        if (fd >= 0 && !openError)
+            fds[dev] = fd;
+        else if (fd >= 0)
+            ::close(fd);
+        records.emplace_back(openError ? kNoDevice : dev, std::move(record));
+        syncAndRecord(fds, records);
+        return;
+    }
+    if (openError) {
+        if (fd >= 0)
+            ::close(fd);
+    } else if (!m_fds.emplace(dev, fd).second) {
+        ::close(fd); // that file system is synced this round already
+    }
+    m_records.emplace_back(openError ? kNoDevice : dev, std::move(record));
+    ++m_added;
+    m_wake.notify_one();
+}
+
+void DurableBatch::flush()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const long target = m_added;
+    m_done.wait(lock, [&] { return m_recorded >= target || !m_thread.joinable(); });
+}
+
+void DurableBatch::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_done.notify_all();
+}
+
+long DurableBatch::syncCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_syncs;
+}
+
+void DurableBatch::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_records.empty(); });
+        if (m_records.empty() && m_stopping)
+            return;
+        std::map<dev_t, int> fds;
+        std::vector<std::pair<dev_t, Record>> records;
+        fds.swap(m_fds);
+        records.swap(m_records);
+        lock.unlock();
+        syncAndRecord(fds, records);
+        lock.lock();
+        m_syncs += static_cast<long>(fds.size());
+        m_recorded += static_cast<long>(records.size());
+        m_done.notify_all();
+    }
+}
+
+void DurableBatch::syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pair<dev_t, Record>> &records)
+{
+    // syncfs writes the file system's data and metadata (the renames too).
+    std::map<dev_t, int> errors;
+    for (const auto &entry : fds) {
+        errors[entry.first] = ::syncfs(entry.second) == 0 ? 0 : errno;
+        ::close(entry.second);
+    }
+    for (auto &entry : records) {
+        const auto error = errors.find(entry.first);
+        entry.second(error == errors.end() ? EIO : error->second);
+    }
+}
+
+} // namespace taskmgr
