@@ -1,5 +1,7 @@
 #include "CurlImageProviderResponse.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QThread>
 #include <QThreadPool>
 
@@ -8,6 +10,21 @@
 #include <string>
 
 namespace {
+
+// The image in bytes, when its header announces no more than maxPixels.
+QImage decoded(const std::string &bytes, qint64 maxPixels)
+{
+    QByteArray data = QByteArray::fromRawData(bytes.data(), int(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // Read from the header, before anything is decoded.
+    const QSize size = reader.size();
+    if (size.isEmpty() || qint64(size.width()) * size.height() > maxPixels)
+        return QImage();
+    QImage image;
+    return reader.read(&image) ? image : QImage();
+}
 
 // Fits the image inside size, keeping its aspect ratio. An image that asks for
 // one side only is scaled to that side; one that asks for no size (the
@@ -80,7 +97,11 @@ void CurlImageProviderResponse::run()
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+        // An announced length above the limit ends the request before the body.
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
         ok = m_request.perform([&body](const char *data, size_t size) {
+            if (body.size() + size > kMaxBodyBytes)
+                return size_t(0); // taking less than given ends the transfer
             body.append(data, size);
             return size;
         });
@@ -92,9 +113,9 @@ void CurlImageProviderResponse::run()
         body.clear();
     }
     if (m_request.statusCode() == 200) {
-        const QImage decoded = QImage::fromData(reinterpret_cast<const uchar *>(body.data()), int(body.size()));
-        if (!decoded.isNull())
-            m_image = fitted(decoded, m_requestedSize);
+        const QImage image = decoded(body, kMaxPixels);
+        if (!image.isNull())
+            m_image = fitted(image, m_requestedSize);
     }
 
     const std::shared_ptr<std::atomic<bool>> alive = m_alive;

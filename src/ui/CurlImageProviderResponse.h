@@ -1,6 +1,7 @@
 // One image request of the "curl" provider: a plain GET of the address on a
 // pool thread, decoded and scaled to fit the size the image asked for. Every
-// failure (unreachable, not 200, not an image, cancelled) gives a null image.
+// failure (unreachable, not 200, not an image, too large, cancelled) gives a
+// null image.
 #pragma once
 
 #include "client/CURLHelper2.h"
@@ -24,6 +25,11 @@ public:
     // nothing arrives for the stall time.
     static constexpr long kConnectTimeoutSeconds = 5;
     static constexpr long kStallSeconds = 15;
+    // Thumbnails are at most 256 x 256: a body beyond this many bytes ends
+    // the transfer, and an image whose header announces more pixels than
+    // this is not decoded (64 MB as 32-bit pixels).
+    static constexpr size_t kMaxBodyBytes = 4 * 1024 * 1024;
+    static constexpr qint64 kMaxPixels = 4096 * 4096;
 
     // Made by CurlImageProvider, which hands it to the application-wide pool.
     CurlImageProviderResponse(const QString &id, const QSize &requestedSize);

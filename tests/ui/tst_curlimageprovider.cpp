@@ -1,10 +1,11 @@
 // The "curl" image provider without a screen: real thumbnails from the real
-// HTTPS service scaled to the asked size, failures as null images, and
-// cancelling or deleting an answer while its transfer hangs.
+// HTTPS service scaled to the asked size, failures and oversized answers as
+// null images, and cancelling or deleting an answer while its transfer hangs.
 #include "ui/CurlImageProvider.h"
 #include "ui/CurlImageProviderResponse.h"
 
 #include "store/ShareFilesDb.h"
+#include "BlankPng.h"
 #include "TempDataHome.h"
 #include "TestServer.h"
 #include "../client/RawTlsServer.h"
@@ -79,6 +80,8 @@ private slots:
     void scaledToFit();
     void failuresGiveNullImage_data();
     void failuresGiveNullImage();
+    void oversizedAnswersGiveNullImage_data();
+    void oversizedAnswersGiveNullImage();
     void cancelEndsHangingTransfer();
     void deletingWhileBusyIsSafe();
 
@@ -110,6 +113,7 @@ void TestCurlImageProvider::initTestCase()
     const ShareFile note = newShareFile("note.txt", text.toStdString(), "text/plain", text.toStdString(), false);
     ShareFilesDb::instance().addFile(wide);
     ShareFilesDb::instance().addFile(note);
+    ShareFilesDb::instance().setEnabled(true);
     m_imageUid = wide.uid;
     m_textUid = note.uid;
     m_server = std::make_unique<TestServer>();
@@ -166,6 +170,50 @@ void TestCurlImageProvider::failuresGiveNullImage()
     QVERIFY(finished);
     QVERIFY(response->image().isNull());
     QVERIFY(response->errorString().isEmpty());
+}
+
+void TestCurlImageProvider::oversizedAnswersGiveNullImage_data()
+{
+    QTest::addColumn<QByteArray>("image");
+    QTest::addColumn<int>("padding");    // bytes after the image
+    QTest::addColumn<bool>("announced"); // the answer gives its length
+    QTest::addColumn<bool>("shown");
+
+    QImage small(64, 32, QImage::Format_RGB32);
+    small.fill(Qt::yellow);
+    QByteArray png;
+    QBuffer out(&png);
+    out.open(QIODevice::WriteOnly);
+    small.save(&out, "PNG");
+    const int limit = int(CurlImageProviderResponse::kMaxBodyBytes);
+    QTest::newRow("small image") << png << 0 << true << true;
+    QTest::newRow("padded up to the limit") << png << limit - png.size() << true << true;
+    QTest::newRow("padded beyond the limit") << png << limit << true << false;
+    QTest::newRow("beyond the limit, no length") << png << limit << false << false;
+    // A few hundred KiB that announce 900 million pixels.
+    QTest::newRow("30,000 x 30,000 pixels") << blankpng::make(30000, 30000) << 0 << true << false;
+    QTest::newRow("a pixel above the limit") << blankpng::make(4096, 4097) << 0 << true << false;
+    QTest::newRow("at the pixel limit") << blankpng::make(4096, 4096) << 0 << true << true;
+}
+
+void TestCurlImageProvider::oversizedAnswersGiveNullImage()
+{
+    QFETCH(QByteArray, image);
+    QFETCH(int, padding);
+    QFETCH(bool, announced);
+    QFETCH(bool, shown);
+    // Decoders stop at the image's end and ignore what follows.
+    const std::string body = image.toStdString() + std::string(size_t(padding), '\0');
+    RawTlsServer peer([&](const RawTlsServer::Request &, int) {
+        if (announced)
+            return RawTlsServer::Reply{RawTlsServer::answer("HTTP/1.1 200 OK", body, "Content-Type: image/png\r\n")};
+        return RawTlsServer::Reply{"HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n" + body};
+    });
+    bool finished = false;
+    auto response =
+        fetch(QString("https://127.0.0.1:%1/share/thumb/x?mime=image/png").arg(peer.port()), QSize(32, 32), &finished);
+    QVERIFY(finished);
+    QCOMPARE(!response->image().isNull(), shown);
 }
 
 void TestCurlImageProvider::cancelEndsHangingTransfer()
