@@ -242,6 +242,13 @@ void DeviceModel::onDownload(const HttpResponse &answer, const QString &folder)
     const JsonPtr body = jsonParse(answer.body);
     std::vector<TransferFile> files;
     TransferTask task = transferTaskFromJson(body.get(), &files);
+    // Where the files go and how far they got are this device's business: each
+    // starts from nothing, as an offered one does, whatever the peer wrote.
+    task.status = TransferTaskStatus();
+    for (TransferFile &f : files) {
+        f.save_path.clear();
+        f.status = TransferFileStatus();
+    }
     // It goes to the receive store, whatever the peer wrote.
     task.from_me = 0;
     task.ip = m_peer.ip;

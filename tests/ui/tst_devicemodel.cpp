@@ -12,6 +12,7 @@
 
 #include "client/CURLHelper2.h"
 #include "core/ServerInfo.h"
+#include "core/Uuid.h"
 #include "store/ShareFilesDb.h"
 #include "store/TaskStore.h"
 #include "ModelPeerProcess.h"
@@ -20,6 +21,9 @@
 #include "../client/RawTlsServer.h"
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <memory>
@@ -41,6 +45,7 @@ private slots:
     void sendFilesGoesThroughTheDevicesModel();
     void unusableTasksAreRefused_data();
     void unusableTasksAreRefused();
+    void downloadStartsEveryFileAfresh();
 
 private:
     LanferryUdpServer::ServerItem bobItem(const std::string &pwd = "secret") const
@@ -446,6 +451,76 @@ void TestDeviceModel::unusableTasksAreRefused()
     QVERIFY(TaskStore(false).listTasks(&tasks));
     QVERIFY(tasks.empty());
     QVERIFY(!QFileInfo::exists(m_dir->path() + "/outside"));
+}
+
+void TestDeviceModel::downloadStartsEveryFileAfresh()
+{
+    // A device whose download answer says that its file has arrived already,
+    // and at a place of its choosing.
+    const QString elsewhere = m_dir->path() + "/elsewhere/hello.txt";
+    const std::string tid = newUuid(), fid = newUuid();
+    QJsonObject file{{"uid", QString::fromStdString(fid)},
+                     {"tid", QString::fromStdString(tid)},
+                     {"total", 5},
+                     {"file_name", "hello.txt"},
+                     {"mime", "text/plain"},
+                     {"uri", "/x/hello.txt"},
+                     {"status", 1},
+                     {"offset", 999999},
+                     {"error", "planted"},
+                     {"save_path", elsewhere}};
+    const QJsonObject task{{"uid", QString::fromStdString(tid)},
+                           {"remote_uid", "carol-uid"},
+                           {"remote_name", "carol"},
+                           {"from_me", 1},
+                           {"files", QJsonArray{file}}};
+    const std::string answer = QJsonDocument(task).toJson(QJsonDocument::Compact).toStdString();
+    RawTlsServer carol([&](const RawTlsServer::Request &req, int) -> RawTlsServer::Reply {
+        const std::string line = req.requestLine();
+        if (line.rfind("GET / ", 0) == 0)
+            return {RawTlsServer::answer("HTTP/1.1 200 OK", R"({"uid":"carol-uid","name":"carol","type":"win"})")};
+        if (line.rfind("POST /share/files ", 0) == 0)
+            return {RawTlsServer::answer("HTTP/1.1 200 OK", R"([{"uid":"e1","name":"hello.txt","uri":"/x"}])")};
+        if (line.rfind("POST /share/req ", 0) == 0)
+            return {RawTlsServer::answer("HTTP/1.1 200 OK", answer)};
+        if (line.rfind("POST /file/read ", 0) == 0) {
+            const qint64 from = QJsonDocument::fromJson(QByteArray::fromStdString(req.body)).object()["offset"].toInt();
+            return {RawTlsServer::answer("HTTP/1.1 200 OK", std::string("hello").substr(size_t(qMin(from, qint64(5)))),
+                                         "X-EOF: 1\r\n")};
+        }
+        return {RawTlsServer::answer("HTTP/1.1 200 OK", std::string())};
+    });
+    LanferryUdpServer::ServerItem item;
+    item.ip = "127.0.0.1";
+    item.port = carol.port();
+    item.info = ServerInfo{"carol-uid", "carol", "", "win", carol.port()};
+    DeviceModel m;
+    QVERIFY(openAndWait(m, item));
+    m.check(0, true);
+    QSignalSpy asks(&m, &DeviceModel::selectSaveRoot);
+    m.download();
+    InputCallbackModel::instance()->callback(asks.takeFirst().at(0).value<InputCallbackModel::Callback>(),
+                                             {QUrl::fromLocalFile(m_saveTo)});
+    QVERIFY(QTest::qWaitFor([&] { return m_navs->count() == 1; }, 20000));
+
+    // The file is fetched from its first byte into the chosen folder.
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            TransferTask stored;
+            return TaskStore(false).readTask(tid, &stored) == 1 && stored.status.successes == 1;
+        },
+        30000));
+    QCOMPARE(readAll(m_saveTo + "/hello.txt"), QByteArray("hello"));
+    QVERIFY(!QFileInfo::exists(elsewhere));
+    QStringList reads;
+    for (const RawTlsServer::Request &r : carol.requests()) {
+        if (r.requestLine().rfind("POST /file/read ", 0) == 0)
+            reads << QString::number(
+                QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object()["offset"].toInt());
+    }
+    QCOMPARE(reads.value(0), QString("0"));
+    QCOMPARE(m_boxes->count(), 0);
+    TaskStore(false).deleteTask(tid, 1000);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceModel)
