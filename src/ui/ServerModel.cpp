@@ -12,6 +12,7 @@
 #include "core/Invoker.h"
 #include "core/ServerInfo.h"
 #include "server/FileWork.h"
+#include "store/SavePaths.h"
 #include "store/TaskStore.h"
 
 #include <QDir>
@@ -285,16 +286,15 @@ void ServerModel::acceptTask(const std::string &tid, const PeerEndpoint &peer, c
         return; // the waiting task stays; the sender is not told
     const std::string folder = QDir(saveFolder).absolutePath().toStdString();
     task.root = folder;
-    for (TransferFile &f : files) {
-        std::string error;
-        if (!savePathIn(folder, f, &f.save_path, &error)) {
-            // A sender may not place files outside the chosen folder: refuse the whole task.
-            declineTask(tid, peer);
-            showErrorBox(MessageBoxContext::instance(), QString(),
-                         tr("The task from %1 was refused: %2").arg(fromUtf8(task.remote_name), fromUtf8(error)), {},
-                         tr("OK"));
-            return;
-        }
+    // Nothing already in the folder is taken over: taken names get free numbered ones.
+    std::string error;
+    if (!assignFreeSavePaths(folder, files, &error)) {
+        // A sender may not place files outside the chosen folder: refuse the whole task.
+        declineTask(tid, peer);
+        showErrorBox(MessageBoxContext::instance(), QString(),
+                     tr("The task from %1 was refused: %2").arg(fromUtf8(task.remote_name), fromUtf8(error)), {},
+                     tr("OK"));
+        return;
     }
     TaskStore received(false);
     if (!received.createTask(task, files)) {

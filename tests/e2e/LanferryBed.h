@@ -131,6 +131,28 @@ inline bool waitSize(const QString &path, qint64 size, int timeoutMs)
     return QTest::qWaitFor([&] { return QFileInfo(path).size() >= size; }, timeoutMs);
 }
 
+// The partial file that receives name in folder ("name.<tag>.downloading"),
+// or "" while there is none.
+inline QString partialFile(const QString &folder, const QString &name)
+{
+    const QStringList found = QDir(folder).entryList({name + ".*.downloading"}, QDir::Files | QDir::Hidden);
+    return found.isEmpty() ? QString() : folder + "/" + found.first();
+}
+
+// Waits until the partial file of name in folder has at least size bytes;
+// answers its path, or "" when it did not in time.
+inline QString waitPartial(const QString &folder, const QString &name, qint64 size, int timeoutMs)
+{
+    QString path;
+    const bool reached = QTest::qWaitFor(
+        [&] {
+            path = partialFile(folder, name);
+            return !path.isEmpty() && QFileInfo(path).size() >= size;
+        },
+        timeoutMs);
+    return reached ? path : QString();
+}
+
 // Bytes the host has sent on its network interface so far.
 inline qint64 sentBytes(int host)
 {

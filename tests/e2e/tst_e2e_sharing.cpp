@@ -99,7 +99,7 @@ void TestE2eSharing::getsSharesAndLosesThemWhenSharingGoesOff()
     QCOMPARE(wanted.size(), 2);
     Command second(
         A, {"get", netbed::address(B), "--to", home(A) + "/got2", "--password", "pw2", "--ids", wanted.join(',')});
-    QVERIFY2(waitSize(home(A) + "/got2/large.bin.downloading", 20 * MiB, 120000), "the download did not start");
+    QVERIFY2(!waitPartial(home(A) + "/got2", "large.bin", 20 * MiB, 120000).isEmpty(), "the download did not start");
     QCOMPARE(run(B, {"share", "--off"}).exitCode, 0);
     QCOMPARE(second.waitExit(120000), 1);
     QVERIFY(!QFile::exists(home(A) + "/got2/large.bin"));
@@ -123,7 +123,7 @@ void TestE2eSharing::fullSaveFolderFailsThenResumes()
     QCOMPARE(sent.exitCode, 1);
     QVERIFY2(sent.errors.contains("Failed to write file."), qPrintable(sent.errors));
     QCOMPARE(receiver.waitExit(30000), 1);
-    QVERIFY(fileSize(m_mount + "/fill.bin.downloading") > 0); // the partial file stays
+    QVERIFY(fileSize(partialFile(m_mount, "fill.bin")) > 0); // the partial file stays
     // The sender's task keeps the failure.
     const netbed::Result tasks = run(A, {"tasks"});
     QVERIFY2(tasks.lines.filter("sent").join('\n').contains("Failed to write file."),

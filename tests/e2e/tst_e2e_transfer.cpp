@@ -33,6 +33,8 @@ private slots:
     void passwordsAndDeclines();
     void receiverKilledHalfWayResumes();
     void senderKilledHalfWayResumes();
+    void nothingInTheSaveFolderIsTakenOver();
+    void offersOfManyFiles();
 
 private:
     QString src(const QString &name) const { return home(A) + "/src/" + name; }
@@ -136,8 +138,8 @@ void TestE2eTransfer::receiverKilledHalfWayResumes()
     auto receiver = std::make_unique<Command>(B, QStringList{"receive", "--to", to});
     QVERIFY(waitListed(B, A));
     Command sender(A, {"send", addressOf(B), src("big.bin"), "--password", password(B)});
-    const QString partial = to + "/big.bin.downloading";
-    QVERIFY2(waitSize(partial, kBig / 2, 300000), "the transfer did not get half way");
+    const QString partial = waitPartial(to, "big.bin", kBig / 2, 300000);
+    QVERIFY2(!partial.isEmpty(), "the transfer did not get half way");
     receiver->signal(SIGKILL);
     receiver->waitExit(10000);
     receiver.reset();
@@ -159,6 +161,54 @@ void TestE2eTransfer::receiverKilledHalfWayResumes()
              qPrintable(QStringLiteral("served %1 bytes, %2 were missing").arg(served).arg(missing)));
 }
 
+void TestE2eTransfer::nothingInTheSaveFolderIsTakenOver()
+{
+    // A home folder chosen as the save folder: a file, a link to another folder, and ".ssh".
+    const QString to = home(B) + "/in-home";
+    const QString elsewhere = home(B) + "/elsewhere";
+    QVERIFY(QDir().mkpath(to + "/.ssh") && QDir().mkpath(elsewhere));
+    QVERIFY(writeRandom(to + "/notes.txt", 300, 90) && writeRandom(to + "/.ssh/authorized_keys", 400, 91));
+    QVERIFY(QFile::link(elsewhere, to + "/link"));
+    const QByteArray notes = sha256(to + "/notes.txt"), keys = sha256(to + "/.ssh/authorized_keys");
+    QVERIFY(writeRandom(src("own/notes.txt"), 500, 92));
+    QVERIFY(writeRandom(src("own/link/a.txt"), 600, 93));
+    QVERIFY(writeRandom(src("own/.ssh/authorized_keys"), 700, 94));
+
+    Command receiver(B, {"receive", "--to", to});
+    QVERIFY(waitListed(B, A));
+    const netbed::Result sent = run(
+        A, {"send", addressOf(B), "--password", password(B), src("own/notes.txt"), src("own/link"), src("own/.ssh")},
+        120000);
+    QVERIFY2(sent.exitCode == 0, qPrintable(sent.errors + sent.lines.join('\n')));
+
+    QCOMPARE(sha256(to + "/notes.txt"), notes);
+    QCOMPARE(sha256(to + "/.ssh/authorized_keys"), keys);
+    QCOMPARE(QDir(to + "/.ssh").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
+    QVERIFY(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QCOMPARE(sha256(to + "/notes (1).txt"), sha256(src("own/notes.txt")));
+    QCOMPARE(sha256(to + "/link (1)/a.txt"), sha256(src("own/link/a.txt")));
+    QCOMPARE(sha256(to + "/.ssh (1)/authorized_keys"), sha256(src("own/.ssh/authorized_keys")));
+}
+
+void TestE2eTransfer::offersOfManyFiles()
+{
+    const QString to = home(B) + "/in-many";
+    QStringList args{"send", addressOf(B), "--password", password(B)};
+    for (int i = 0; i < 400; ++i) {
+        const QString file = src(QStringLiteral("many/file-with-a-longish-name-%1.txt").arg(i));
+        QVERIFY(writeRandom(file, 50 + i, 1000 + quint64(i)));
+        args << file;
+    }
+    Command receiver(B, {"receive", "--to", to});
+    QVERIFY(waitListed(B, A));
+    const netbed::Result sent = run(A, args, 300000);
+    QVERIFY2(sent.exitCode == 0, qPrintable(sent.errors + sent.lines.join('\n')));
+    const QStringList arrived = QDir(to).entryList(QDir::Files);
+    QCOMPARE(arrived.size(), 400);
+    for (const QString &name : arrived)
+        QCOMPARE(sha256(to + "/" + name), sha256(src("many/" + name)));
+}
+
 void TestE2eTransfer::senderKilledHalfWayResumes()
 {
     const QString to = home(B) + "/in-kill-sender";
@@ -166,8 +216,8 @@ void TestE2eTransfer::senderKilledHalfWayResumes()
     QVERIFY(waitListed(B, A));
     auto sender =
         std::make_unique<Command>(A, QStringList{"send", addressOf(B), src("big.bin"), "--password", password(B)});
-    const QString partial = to + "/big.bin.downloading";
-    QVERIFY2(waitSize(partial, kBig / 2, 300000), "the transfer did not get half way");
+    const QString partial = waitPartial(to, "big.bin", kBig / 2, 300000);
+    QVERIFY2(!partial.isEmpty(), "the transfer did not get half way");
     sender->signal(SIGKILL);
     sender->waitExit(10000);
     sender.reset();
