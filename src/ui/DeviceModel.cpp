@@ -45,7 +45,10 @@ DeviceModel::DeviceModel(QObject *parent) : QObject(parent)
     registerUiMetaTypes();
     qRegisterMetaType<LanferryUdpServer::ServerItem>("LanferryUdpServer::ServerItem");
     m_invoker = new Invoker(this);
-    m_client.setCancelCheck([this] { return m_worker.isQuitting(); });
+    // A request that starts once the model is closing ends at once. The flag is
+    // the model's own and set before the abort: the abort alone is cleared by
+    // the next request, and the worker's quitting flag comes only after it.
+    m_client.setCancelCheck([this] { return m_closing.load(); });
     m_model = new MyItemModel(this);
     m_model->countFn = [this] { return int(m_rows.size()); };
     m_model->setData2([this](int r) { return row(r); }, QStringLiteral("d"));
@@ -53,6 +56,7 @@ DeviceModel::DeviceModel(QObject *parent) : QObject(parent)
 
 DeviceModel::~DeviceModel()
 {
+    m_closing = true;
     m_client.abort();
     m_worker.stop();
 }

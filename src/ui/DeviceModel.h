@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <vector>
 
 class Invoker;
@@ -82,6 +83,7 @@ private:
     Invoker *m_invoker = nullptr;
     QueueThread m_worker;
     LanferryHttpClient m_client; // used on the worker only
+    std::atomic<bool> m_closing{false};
     LanferryUdpServer::ServerItem m_peer;
     // Answers to an earlier open() are dropped once the screen opens another device.
     int m_generation = 0;

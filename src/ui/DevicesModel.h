@@ -16,6 +16,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -82,6 +83,7 @@ private:
     Invoker *m_invoker = nullptr;
     QueueThread m_worker;
     LanferryHttpClient m_client; // used on the worker only
+    std::atomic<bool> m_closing{false};
     MyItemModel *m_model = nullptr;
     std::vector<LanferryUdpServer::ServerItem> m_devices;
     bool m_isLoading = false;

@@ -20,6 +20,7 @@
 #include "TestFiles.h"
 #include "../client/RawTlsServer.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -46,6 +47,8 @@ private slots:
     void unusableTasksAreRefused_data();
     void unusableTasksAreRefused();
     void downloadStartsEveryFileAfresh();
+    void closingDoesNotWaitForASilentDevice_data();
+    void closingDoesNotWaitForASilentDevice();
 
 private:
     LanferryUdpServer::ServerItem bobItem(const std::string &pwd = "secret") const
@@ -521,6 +524,43 @@ void TestDeviceModel::downloadStartsEveryFileAfresh()
     QCOMPARE(reads.value(0), QString("0"));
     QCOMPARE(m_boxes->count(), 0);
     TaskStore(false).deleteTask(tid, 1000);
+}
+
+void TestDeviceModel::closingDoesNotWaitForASilentDevice_data()
+{
+    QTest::addColumn<bool>("asking");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("while it asks") << true << 3;
+    // The worker may take up the request as the screen begins to close.
+    QTest::newRow("as it is about to ask") << false << 30;
+}
+
+void TestDeviceModel::closingDoesNotWaitForASilentDevice()
+{
+    QFETCH(bool, asking);
+    QFETCH(int, rounds);
+    // A device that takes requests and never answers them: each would wait
+    // for the 30 s stall limit.
+    RawTlsServer silent([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply { return {{}, true}; });
+    LanferryUdpServer::ServerItem item;
+    item.ip = "127.0.0.1";
+    item.port = silent.port();
+    item.info = ServerInfo{"silent-uid", "silent", "", "win", silent.port()};
+    for (int round = 0; round < rounds; ++round) {
+        const size_t before = silent.requests().size();
+        auto model = std::make_unique<DeviceModel>();
+        model->open(item);
+        model->open(item); // queued behind the first
+        if (asking)
+            QVERIFY(silent.waitForRequests(before + 1));
+        QElapsedTimer closing;
+        closing.start();
+        model.reset();
+        QVERIFY2(closing.elapsed() < 10000, qPrintable(QString::number(closing.elapsed())));
+        // The queued request never went out.
+        QVERIFY(silent.requests().size() <= before + 1);
+    }
+    QCOMPARE(m_boxes->count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceModel)

@@ -17,6 +17,7 @@
 #include "TestFiles.h"
 #include "../client/RawTlsServer.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <memory>
@@ -36,6 +37,8 @@ private slots:
     void failedSends_data();
     void failedSends();
     void help();
+    void closingDoesNotWaitForASilentDevice_data();
+    void closingDoesNotWaitForASilentDevice();
 
 private:
     DevicesModel *devices() { return DevicesModel::instance(); }
@@ -360,6 +363,39 @@ void TestDevicesModel::help()
     QCOMPARE(box.icon, int(MessageBoxContext::Alert));
     QCOMPARE(box.roles(), QList<int>{MessageBoxContext::OK});
     QCOMPARE(box.buttons.first().label, QString("OK"));
+}
+
+void TestDevicesModel::closingDoesNotWaitForASilentDevice_data()
+{
+    QTest::addColumn<bool>("asking");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("while it asks") << true << 3;
+    // The worker may take up the request as the model begins to close.
+    QTest::newRow("as it is about to ask") << false << 30;
+}
+
+void TestDevicesModel::closingDoesNotWaitForASilentDevice()
+{
+    QFETCH(bool, asking);
+    QFETCH(int, rounds);
+    // A device that takes requests and never answers them: each would wait
+    // for the 30 s stall limit.
+    RawTlsServer silent([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply { return {{}, true}; });
+    for (int round = 0; round < rounds; ++round) {
+        const size_t before = silent.requests().size();
+        auto model = std::make_unique<DevicesModel>();
+        model->connectDevice("127.0.0.1", silent.port(), QString());
+        model->connectDevice("127.0.0.1", silent.port(), QString()); // queued behind the first
+        if (asking)
+            QVERIFY(silent.waitForRequests(before + 1));
+        QElapsedTimer closing;
+        closing.start();
+        model.reset();
+        QVERIFY2(closing.elapsed() < 10000, qPrintable(QString::number(closing.elapsed())));
+        // The queued request never went out.
+        QVERIFY(silent.requests().size() <= before + 1);
+    }
+    QCOMPARE(m_boxes->count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDevicesModel)
