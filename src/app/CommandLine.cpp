@@ -9,6 +9,7 @@
 #include "ShareVerb.h"
 #include "SingleInstanceGuard.h"
 #include "TasksVerb.h"
+#include "TerminalText.h"
 #include "Verb.h"
 
 #include "core/DataFolder.h"
@@ -30,7 +31,7 @@ namespace {
 
 void printError(const QString &text)
 {
-    std::fprintf(stderr, "lanferry: %s\n", text.toUtf8().constData());
+    std::fprintf(stderr, "lanferry: %s\n", TerminalText::utf8(text).constData());
 }
 
 // The data folder must exist and be writable: every piece of state lives there.

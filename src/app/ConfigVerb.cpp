@@ -1,5 +1,7 @@
 #include "ConfigVerb.h"
 
+#include "TerminalText.h"
+
 #include "ui/ServerModel.h"
 
 #include <cstdio>
@@ -67,8 +69,8 @@ int ConfigVerb::run()
         server->saveMe(m_name.value_or(server->name()), m_port.value_or(server->port()),
                        m_password.value_or(server->passcode()));
     }
-    std::printf("name: %s\nuid: %s\nport: %d\npassword: %s\naddresses: %s\n", server->name().toUtf8().constData(),
-                server->uid().toUtf8().constData(), server->port(), server->passcode().isEmpty() ? "none" : "set",
-                server->ip().toUtf8().constData());
+    std::printf("name: %s\nuid: %s\nport: %d\npassword: %s\naddresses: %s\n",
+                TerminalText::utf8(server->name()).constData(), server->uid().toUtf8().constData(), server->port(),
+                server->passcode().isEmpty() ? "none" : "set", server->ip().toUtf8().constData());
     return 0;
 }

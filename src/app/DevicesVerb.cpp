@@ -1,6 +1,7 @@
 #include "DevicesVerb.h"
 
 #include "HeadlessSession.h"
+#include "TerminalText.h"
 
 #include <QTimer>
 
@@ -54,10 +55,11 @@ int DevicesVerb::run()
         for (int c = 0; c < 4; ++c)
             rows[c] << heads[c];
         for (const auto &d : devices) {
-            rows[0] << QString::fromStdString(d.info.name);
+            // Announced by the devices themselves: escaped before the columns are measured.
+            rows[0] << TerminalText::escaped(QString::fromStdString(d.info.name));
             rows[1] << QStringLiteral("%1:%2").arg(QString::fromStdString(d.ip)).arg(d.port);
-            rows[2] << QString::fromStdString(d.info.type);
-            rows[3] << QString::fromStdString(d.info.uid);
+            rows[2] << TerminalText::escaped(QString::fromStdString(d.info.type));
+            rows[3] << TerminalText::escaped(QString::fromStdString(d.info.uid));
         }
         for (int c = 0; c < 4; ++c) {
             for (const QString &cell : rows[c])

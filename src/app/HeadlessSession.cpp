@@ -1,5 +1,6 @@
 #include "HeadlessSession.h"
 
+#include "TerminalText.h"
 #include "Verb.h"
 
 #include "ui/MessageBoxContext.h"
@@ -92,7 +93,7 @@ void HeadlessSession::error(const QString &text)
 {
     m_printer.clearLive();
     std::fflush(stdout);
-    std::fprintf(stderr, "lanferry: %s\n", text.toUtf8().constData());
+    std::fprintf(stderr, "lanferry: %s\n", TerminalText::utf8(text).constData());
     std::fflush(stderr);
 }
 

@@ -1,5 +1,7 @@
 #include "ProgressPrinter.h"
 
+#include "TerminalText.h"
+
 #include <unistd.h>
 
 namespace {
@@ -59,7 +61,7 @@ void ProgressPrinter::line(const QString &text)
         std::fprintf(m_out, "\033[%dA\033[J", m_shownLines);
         m_shownLines = 0;
     }
-    std::fprintf(m_out, "%s\n", text.toUtf8().constData());
+    std::fprintf(m_out, "%s\n", TerminalText::utf8(text).constData());
     if (m_live)
         redraw();
     std::fflush(m_out);
@@ -98,7 +100,7 @@ void ProgressPrinter::redraw()
     for (const auto &item : m_running) {
         if (m_shownLines == kMaxLiveLines)
             break;
-        std::fprintf(m_out, "%s\n", item.second.toUtf8().constData());
+        std::fprintf(m_out, "%s\n", TerminalText::utf8(item.second).constData());
         ++m_shownLines;
     }
     std::fflush(m_out);

@@ -1,5 +1,7 @@
 #include "ShareVerb.h"
 
+#include "TerminalText.h"
+
 #include "ui/MyItemModel.h"
 #include "ui/ShareFormModel.h"
 
@@ -71,9 +73,10 @@ int ShareVerb::run()
     MyItemModel *rows = form.model();
     for (int r = 0; r < rows->rowCount(); ++r) {
         const QVariantMap row = rows->data(rows->index(r, 0), MyItemModel::FirstRole).toMap();
-        std::printf("%s  %s  %s\n", row.value(QStringLiteral("uid")).toString().toUtf8().constData(),
+        // A file's name may hold anything, control characters included.
+        std::printf("%s  %s  %s\n", TerminalText::utf8(row.value(QStringLiteral("uid")).toString()).constData(),
                     row.value(QStringLiteral("folder")).toBool() ? "folder" : "file  ",
-                    row.value(QStringLiteral("uri")).toString().toUtf8().constData());
+                    TerminalText::utf8(row.value(QStringLiteral("uri")).toString()).constData());
     }
     return ExitOk;
 }

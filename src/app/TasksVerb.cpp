@@ -1,5 +1,7 @@
 #include "TasksVerb.h"
 
+#include "TerminalText.h"
+
 #include "store/TaskStore.h"
 
 #include <QDateTime>
@@ -43,10 +45,11 @@ int TasksVerb::run()
         if (!s.error.empty())
             line += QStringLiteral("  ") + (s.remote ? QStringLiteral("Error in the other device. ") : QString()) +
                     QString::fromStdString(s.error);
-        std::printf("%s\n", line.toUtf8().constData());
+        std::printf("%s\n", TerminalText::utf8(line).constData());
     }
     if (!sentOk || !receivedOk) {
-        std::fprintf(stderr, "lanferry: %s\n", (!sentOk ? sent : received).lastError().c_str());
+        std::fprintf(stderr, "lanferry: %s\n",
+                     TerminalText::utf8(QString::fromStdString((!sentOk ? sent : received).lastError())).constData());
         return ExitFailed;
     }
     return ExitOk;
