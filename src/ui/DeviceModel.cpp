@@ -9,6 +9,7 @@
 #include "core/Invoker.h"
 #include "core/Json.h"
 #include "core/ServerInfo.h"
+#include "store/SavePaths.h"
 #include "store/TaskStore.h"
 
 #include <QDir>
@@ -259,14 +260,12 @@ void DeviceModel::onDownload(const HttpResponse &answer, const QString &folder)
     task.port = m_peer.port;
     task.pwd = m_peer.info.pwd;
     task.root = QDir::toNativeSeparators(folder).toStdString();
-    for (TransferFile &f : files) {
-        std::string error;
-        if (!savePathIn(task.root, f, &f.save_path, &error)) {
-            // The peer may not place files outside the chosen folder: take none of them.
-            showError(tr("The files from %1 were refused: %2").arg(fromUtf8(m_peer.info.name), fromUtf8(error)));
-            return;
-        }
-        f.save_path = QDir::toNativeSeparators(fromUtf8(f.save_path)).toStdString();
+    // Nothing already in the folder is taken over: taken names get free numbered ones.
+    std::string error;
+    if (!assignFreeSavePaths(task.root, files, &error)) {
+        // The peer may not place files outside the chosen folder: take none of them.
+        showError(tr("The files from %1 were refused: %2").arg(fromUtf8(m_peer.info.name), fromUtf8(error)));
+        return;
     }
     TaskStore store(false);
     if (!store.createTask(task, files)) {
