@@ -7,6 +7,7 @@
 
 #include "client/LanferryHttpClient.h"
 #include "core/Uuid.h"
+#include "store/SavePaths.h"
 #include "store/TaskStore.h"
 
 #include <QJsonDocument>
@@ -134,7 +135,8 @@ void TestTwoInstances::acceptedTaskArrivesWhole()
     QCOMPARE(readAll(m_saveTo + "/tree/we:ird?name*.txt"), QByteArray("odd"));
     QVERIFY(QFileInfo(m_saveTo + "/tree/empty").isDir());
     QVERIFY(QFileInfo(m_saveTo + "/tree/sub/empty-too").isDir());
-    QVERIFY(!QFileInfo::exists(m_saveTo + "/big.bin.downloading"));
+    // No partial file is left.
+    QCOMPARE(QDir(m_saveTo).entryList({"*.downloading"}, QDir::Files | QDir::Hidden), QStringList());
 
     // The sender stored what it was told: every file final and successful, as the other side reported it.
     QVERIFY(QTest::qWaitFor(
@@ -202,12 +204,13 @@ void TestTwoInstances::stopAndResumeContinuesTheFile()
     const QString tid = send({m_files + "/large.bin"});
     QVERIFY(!tid.isEmpty());
 
-    const QString partial = m_saveTo + "/large.bin.downloading";
     auto storedFile = [&] {
         std::vector<TransferFile> files;
         TaskStore(false, m_bob->path("tasks_recv")).readTaskFiles(tid.toStdString(), &files);
         return files.size() == 1 ? files[0] : TransferFile();
     };
+    const QString partial =
+        m_saveTo + "/" + QString::fromStdString(partialFileName("large.bin", tid.toStdString(), storedFile().uid, ""));
     // Stop as soon as the first piece is on record.
     QVERIFY(QTest::qWaitFor([&] { return storedFile().status.offset > 0; }, 30000));
     m_bob->command("stop " + tid);
