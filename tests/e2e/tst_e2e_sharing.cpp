@@ -81,11 +81,15 @@ void TestE2eSharing::getsSharesAndLosesThemWhenSharingGoesOff()
     Command serving(B, {"receive", "--to", home(B) + "/in-unused"});
     QVERIFY(waitListed(B, A));
 
+    // The folder already holds a file of that name: it stays, the download takes a free name.
+    QVERIFY(writeRandom(home(A) + "/got/file.bin", 10, 98));
+    const QByteArray mine = sha256(home(A) + "/got/file.bin");
     const netbed::Result got =
         run(A, {"get", netbed::address(B), "--to", home(A) + "/got", "--password", "pw2"}, 120000);
     QVERIFY2(got.exitCode == 0, qPrintable(got.errors + got.lines.join('\n')));
     QVERIFY(tree(home(A) + "/got/folder") == tree(shared + "/folder"));
-    QCOMPARE(sha256(home(A) + "/got/file.bin"), sha256(shared + "/file.bin"));
+    QCOMPARE(sha256(home(A) + "/got/file (1).bin"), sha256(shared + "/file.bin"));
+    QCOMPARE(sha256(home(A) + "/got/file.bin"), mine);
 
     // A second get of a large file and a folder: sharing goes off half way.
     QVERIFY(writeRandom(shared + "/large.bin", 200 * MiB, 7));
