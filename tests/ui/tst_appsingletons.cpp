@@ -1,6 +1,8 @@
 // The application-wide objects: none without an application object, exactly one
 // per process however many threads ask first, living on the application's
-// thread, and destroyed with the application object.
+// thread, destroyed with the application object, and reachable from a worker
+// without ever being made there.
+#include "ui/AppSingleton.h"
 #include "ui/GlobalModel.h"
 #include "ui/InputCallbackModel.h"
 #include "ui/MessageBoxContext.h"
@@ -9,6 +11,8 @@
 #include <QPointer>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <set>
 #include <thread>
@@ -32,6 +36,7 @@ public:
 private slots:
     void madeOnTheApplicationThread();
     void concurrentFirstUseMakesOne();
+    void workersUseOnlyAnExistingOne();
 };
 
 void TestAppSingletons::madeOnTheApplicationThread()
@@ -64,6 +69,33 @@ void TestAppSingletons::concurrentFirstUseMakesOne()
     QCOMPARE(inputs.front()->thread(), QCoreApplication::instance()->thread());
     QCOMPARE(ToastContext::instance(), toasts.front());
     made << toasts.front() << inputs.front();
+}
+
+void TestAppSingletons::workersUseOnlyAnExistingOne()
+{
+    delete ToastContext::instance();
+    bool ran = true;
+    std::thread([&] { ran = AppSingleton<ToastContext>::withExisting([](ToastContext *) {}); }).join();
+    QVERIFY(!ran);
+    QVERIFY(!AppSingleton<ToastContext>::withExisting([](ToastContext *) {}));
+
+    // One that exists stays alive while a worker uses it: its end waits.
+    ToastContext *toasts = ToastContext::instance();
+    std::atomic<bool> inside{false}, finished{false};
+    std::thread worker([&] {
+        AppSingleton<ToastContext>::withExisting([&](ToastContext *t) {
+            inside = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            t->setObjectName(QStringLiteral("still here"));
+            finished = true;
+        });
+    });
+    while (!inside)
+        std::this_thread::yield();
+    delete toasts;
+    QVERIFY(finished);
+    worker.join();
+    QVERIFY(!AppSingleton<ToastContext>::withExisting([](ToastContext *) {}));
 }
 
 int main(int argc, char **argv)
