@@ -1,6 +1,7 @@
 // What a transfer looks like on the command line: on a terminal, a line per
 // running file (bytes, rate, time left) redrawn in place under the finished
-// ones; otherwise one plain line per event, for logs and scripts.
+// ones; otherwise one plain line per event, for logs and scripts. Names and
+// errors come from other devices: every line goes out through TerminalText.
 #pragma once
 
 #include "engine/TaskEngine.h"
