@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace taskmgr {
 
@@ -12,6 +13,8 @@ namespace {
 
 // A file system the folder could not be opened on: its records get the error.
 constexpr dev_t kNoDevice = static_cast<dev_t>(-1);
+// At most one round of syncs this often.
+constexpr std::chrono::milliseconds kRoundInterval(200);
 
 } // namespace
 
@@ -66,7 +69,10 @@ void DurableBatch::flush()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const long target = m_added;
+    ++m_flushing;
+    m_wake.notify_one();
     m_done.wait(lock, [&] { return m_recorded >= target || !m_thread.joinable(); });
+    --m_flushing;
 }
 
 void DurableBatch::stop()
@@ -92,10 +98,16 @@ long DurableBatch::syncCount() const
 void DurableBatch::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
+    auto lastRound = std::chrono::steady_clock::now() - kRoundInterval;
     for (;;) {
         m_wake.wait(lock, [this] { return m_stopping || !m_records.empty(); });
         if (m_records.empty() && m_stopping)
             return;
+        // Files that finish soon after a round wait for the next one with
+        // the others: each sync also makes the file system commit whatever
+        // else is being written, and that slows the transfer down.
+        m_wake.wait_until(lock, lastRound + kRoundInterval, [this] { return m_stopping || m_flushing > 0; });
+        lastRound = std::chrono::steady_clock::now();
         std::map<dev_t, int> fds;
         std::vector<std::pair<dev_t, Record>> records;
         fds.swap(m_fds);

@@ -3,7 +3,8 @@
 // thread syncs every file system handed over since its last round (one
 // syncfs each, however many files) and then runs the records in the order
 // they came. So a done status never reaches the store or the sender ahead of
-// the file's bytes, and thousands of small files cost a few syncs.
+// the file's bytes, and thousands of small files cost a few syncs (rounds are
+// at least 200 ms apart).
 #pragma once
 
 #include <sys/types.h>
@@ -52,6 +53,7 @@ private:
     long m_added = 0;
     long m_recorded = 0;
     long m_syncs = 0;
+    int m_flushing = 0; // callers waiting in flush(): no pause between rounds
     bool m_stopping = false;
     std::thread m_thread;
 };
