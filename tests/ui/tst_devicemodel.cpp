@@ -16,6 +16,7 @@
 #include "store/ShareFilesDb.h"
 #include "store/TaskStore.h"
 #include "ModelPeerProcess.h"
+#include "ThisInstance.h"
 #include "TempDataHome.h"
 #include "TestFiles.h"
 #include "../client/RawTlsServer.h"
@@ -84,17 +85,7 @@ private:
 
 void TestDeviceModel::initTestCase()
 {
-    m_home = std::make_unique<TempDataHome>();
-    ServerInfo me = loadServerInfo();
-    me.name = "me";
-    me.port = ModelPeerProcess::freePort();
-    QVERIFY(saveServerInfo(me));
-    QVERIFY(installCatalogue(QCoreApplication::instance()));
-    QVERIFY(ShareFilesDb::instance().open());
-    ServerModel::instance()->start();
-    QVERIFY(QTest::qWaitFor([] { return ServerModel::instance()->httpServer().isListening(); }, 10000));
-    QVERIFY(TaskMgrModel::instance());
-    QVERIFY(DevicesModel::instance());
+    startThisInstance(m_home);
 }
 
 void TestDeviceModel::cleanupTestCase()

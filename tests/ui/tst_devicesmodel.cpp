@@ -13,6 +13,7 @@
 #include "store/ShareFilesDb.h"
 #include "store/TaskStore.h"
 #include "ModelPeerProcess.h"
+#include "ThisInstance.h"
 #include "TempDataHome.h"
 #include "TestFiles.h"
 #include "../client/RawTlsServer.h"
@@ -80,17 +81,7 @@ private:
 
 void TestDevicesModel::initTestCase()
 {
-    m_home = std::make_unique<TempDataHome>();
-    ServerInfo me = loadServerInfo();
-    me.name = "me";
-    me.port = ModelPeerProcess::freePort();
-    QVERIFY(saveServerInfo(me));
-    QVERIFY(installCatalogue(QCoreApplication::instance()));
-    QVERIFY(ShareFilesDb::instance().open());
-    ServerModel::instance()->start();
-    QVERIFY(QTest::qWaitFor([] { return ServerModel::instance()->httpServer().isListening(); }, 10000));
-    QVERIFY(TaskMgrModel::instance());
-    QVERIFY(devices());
+    startThisInstance(m_home);
 }
 
 void TestDevicesModel::cleanupTestCase()

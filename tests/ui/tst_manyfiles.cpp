@@ -17,6 +17,7 @@
 // The other instance's program is built beside this test.
 #define MODEL_PEER_PATH (QCoreApplication::applicationDirPath() + "/model_peer")
 #include "ModelPeerProcess.h"
+#include "ThisInstance.h"
 #include "TempDataHome.h"
 #include "TestFiles.h"
 
@@ -56,17 +57,7 @@ private:
 
 void TestManyFiles::initTestCase()
 {
-    m_home = std::make_unique<TempDataHome>();
-    ServerInfo me = loadServerInfo();
-    me.name = "me";
-    me.port = ModelPeerProcess::freePort();
-    QVERIFY(saveServerInfo(me));
-    QVERIFY(installCatalogue(QCoreApplication::instance()));
-    QVERIFY(ShareFilesDb::instance().open());
-    ServerModel::instance()->start();
-    QVERIFY(QTest::qWaitFor([] { return ServerModel::instance()->httpServer().isListening(); }, 10000));
-    QVERIFY(TaskMgrModel::instance());
-    QVERIFY(DevicesModel::instance());
+    startThisInstance(m_home);
 }
 
 void TestManyFiles::cleanupTestCase()
