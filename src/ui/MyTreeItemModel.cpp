@@ -3,6 +3,13 @@
 #include "UiMetaTypes.h"
 
 #include <algorithm>
+#include <atomic>
+
+namespace {
+
+std::atomic<quint64> g_lastSerial{0};
+
+} // namespace
 
 MyTreeItemModel::Node::~Node()
 {
@@ -26,36 +33,40 @@ MyTreeItemModel::~MyTreeItemModel()
 
 bool MyTreeItemModel::contains(PNode node) const
 {
-    return node == &m_root || (node && m_nodes.contains(node));
+    if (node.m_node == &m_root)
+        return true;
+    // The address is looked up before the node is read: a freed one is not in the set.
+    return node.m_node && m_nodes.contains(node.m_node) && node.m_node->serial == node.m_serial;
 }
 
 QModelIndex MyTreeItemModel::nodeIndex(MyTreeItemModel::PNode node) const
 {
-    if (!node || node == &m_root || !m_nodes.contains(node) || !node->parent)
+    if (!node || node.get() == &m_root || !contains(node) || !node->parent)
         return QModelIndex();
-    const int row = node->parent->children.indexOf(node);
+    const int row = node->parent->children.indexOf(node.get());
     if (row < 0)
         return QModelIndex();
-    return createIndex(row, 0, node);
+    return createIndex(row, 0, node.get());
 }
 
-MyTreeItemModel::PNode MyTreeItemModel::makeNode(NodeDataFn dataFn, PNode parent)
+MyTreeItemModel::Node *MyTreeItemModel::makeNode(NodeDataFn dataFn, Node *parent)
 {
     Node *node = new Node;
     node->dataFn = std::move(dataFn);
     node->parent = parent;
+    node->serial = ++g_lastSerial;
     m_nodes.insert(node);
     return node;
 }
 
-void MyTreeItemModel::forget(PNode node)
+void MyTreeItemModel::forget(Node *node)
 {
     m_nodes.remove(node);
     for (Node *child : qAsConst(node->children))
         forget(child);
 }
 
-void MyTreeItemModel::destroyNode(PNode node)
+void MyTreeItemModel::destroyNode(Node *node)
 {
     forget(node);
     delete node;
@@ -69,17 +80,16 @@ void MyTreeItemModel::reset(const BuildFn &build)
     m_root.children.clear();
     if (build) {
         build([this](NodeDataFn dataFn, PNode parent) -> PNode {
-            if (!contains(parent))
-                parent = &m_root;
-            Node *node = makeNode(std::move(dataFn), parent);
-            parent->children.append(node);
+            Node *under = contains(parent) ? parent.get() : &m_root;
+            Node *node = makeNode(std::move(dataFn), under);
+            under->children.append(node);
             return node;
         });
     }
     endResetModel();
 }
 
-void MyTreeItemModel::hideSubtree(PNode node, QHash<PNode, QList<PNode>> &hidden)
+void MyTreeItemModel::hideSubtree(Node *node, QHash<Node *, QList<Node *>> &hidden)
 {
     if (node->children.isEmpty())
         return;
@@ -90,7 +100,7 @@ void MyTreeItemModel::hideSubtree(PNode node, QHash<PNode, QList<PNode>> &hidden
         hideSubtree(kid, hidden);
 }
 
-void MyTreeItemModel::revealSubtree(PNode node, QHash<PNode, QList<PNode>> &hidden)
+void MyTreeItemModel::revealSubtree(Node *node, QHash<Node *, QList<Node *>> &hidden)
 {
     const QList<Node *> kids = hidden.take(node);
     if (kids.isEmpty())
@@ -109,16 +119,16 @@ void MyTreeItemModel::insertNodes(PNode parent, int pos, const BuildFn &build)
     QList<Node *> rows;
     QSet<const Node *> made;
     build([&](NodeDataFn dataFn, PNode under) -> PNode {
-        if (under && made.contains(under)) {
+        if (under && made.contains(under.get())) {
             // Part of a new subtree that no view knows yet.
-            Node *node = makeNode(std::move(dataFn), under);
+            Node *node = makeNode(std::move(dataFn), under.get());
             under->children.append(node);
             made.insert(node);
             return node;
         }
         if (under && contains(under)) {
             // A node already in the tree gets a child: announce it on its own.
-            Node *node = makeNode(std::move(dataFn), under);
+            Node *node = makeNode(std::move(dataFn), under.get());
             const int at = under->children.size();
             beginInsertRows(nodeIndex(under), at, at);
             under->children.append(node);
@@ -137,12 +147,12 @@ void MyTreeItemModel::insertNodes(PNode parent, int pos, const BuildFn &build)
 
     // Views learn of the new rows first and of their subtrees afterwards, so the
     // subtrees stay out of sight until their own announcement.
-    QHash<PNode, QList<PNode>> hidden;
+    QHash<Node *, QList<Node *>> hidden;
     for (Node *row : qAsConst(rows))
         hideSubtree(row, hidden);
     beginInsertRows(nodeIndex(parent), pos, pos + rows.size() - 1);
     for (int i = 0; i < rows.size(); ++i) {
-        rows[i]->parent = parent;
+        rows[i]->parent = parent.get();
         parent->children.insert(pos + i, rows[i]);
     }
     endInsertRows();
@@ -175,7 +185,7 @@ void MyTreeItemModel::updateNodes(PNode parent, int pos, int count)
     emit dataChanged(nodeIndex(parent->children.at(first)), nodeIndex(parent->children.at(last)), {});
 }
 
-MyTreeItemModel::PNode MyTreeItemModel::nodeOf(const QModelIndex &index) const
+MyTreeItemModel::Node *MyTreeItemModel::nodeOf(const QModelIndex &index) const
 {
     if (!index.isValid())
         return const_cast<Node *>(&m_root);

@@ -33,8 +33,32 @@ public:
         // The index last handed out for this node. Rows may have moved since;
         // nodeIndex() always answers the current one.
         QModelIndex index;
+        // Unique over the process's life (0 for a root): a handle made for
+        // this node never matches a node made later at the same address.
+        quint64 serial = 0;
     };
-    using PNode = Node *;
+
+    // A handle to a node, as rows hand it to screens and screens hand it
+    // back: the node and its serial. One that outlived its node counts as
+    // unknown (contains() is false, nodeIndex() invalid) even when a new node
+    // took the same address. Made from a live node only.
+    class PNode {
+    public:
+        PNode(Node *node = nullptr) : m_node(node), m_serial(node ? node->serial : 0) {}
+        Node *get() const { return m_node; }
+        Node *operator->() const { return m_node; }
+        explicit operator bool() const { return m_node != nullptr; }
+        friend bool operator==(const PNode &a, const PNode &b)
+        {
+            return a.m_node == b.m_node && a.m_serial == b.m_serial;
+        }
+        friend bool operator!=(const PNode &a, const PNode &b) { return !(a == b); }
+
+    private:
+        friend class MyTreeItemModel;
+        Node *m_node = nullptr;
+        quint64 m_serial = 0;
+    };
 
     // Makes a node with the given data function. With a parent, the node is
     // appended to that parent's children; without one, it becomes a row of the
@@ -50,7 +74,7 @@ public:
     std::function<QVariantMap(const QList<int> &path)> pathDataFn;
 
     // The invisible root: its children are the top-level rows.
-    PNode root() { return &m_root; }
+    PNode root() { return PNode(&m_root); }
     // Whether node is the root or a node of this tree that has not been
     // destroyed; a node a screen hands back should be checked with it.
     bool contains(PNode node) const;
@@ -80,12 +104,12 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
 private:
-    PNode nodeOf(const QModelIndex &index) const;
-    PNode makeNode(NodeDataFn dataFn, PNode parent);
-    void destroyNode(PNode node);
-    void forget(PNode node);
-    void hideSubtree(PNode node, QHash<PNode, QList<PNode>> &hidden);
-    void revealSubtree(PNode node, QHash<PNode, QList<PNode>> &hidden);
+    Node *nodeOf(const QModelIndex &index) const;
+    Node *makeNode(NodeDataFn dataFn, Node *parent);
+    void destroyNode(Node *node);
+    void forget(Node *node);
+    void hideSubtree(Node *node, QHash<Node *, QList<Node *>> &hidden);
+    void revealSubtree(Node *node, QHash<Node *, QList<Node *>> &hidden);
 
     Node m_root;
     QSet<const Node *> m_nodes; // every node below the root

@@ -171,9 +171,9 @@ int TaskMgrModel::positionOf(const TaskKey &key) const
 
 int TaskMgrModel::taskPosition(MyTreeItemModel::PNode node) const
 {
-    if (!node || !m_model->contains(node) || node->parent != m_model->root())
+    if (!node || !m_model->contains(node) || node->parent != m_model->root().get())
         return -1;
-    const int pos = m_model->root()->children.indexOf(node);
+    const int pos = m_model->root()->children.indexOf(node.get());
     return pos < tasksCount() ? pos : -1;
 }
 
