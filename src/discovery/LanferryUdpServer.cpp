@@ -153,6 +153,10 @@ void LanferryUdpServer::handleDatagram(const std::string &text, const std::strin
         return;
 
     if (msg == "client") {
+        // Answers go only to askers on our own networks, and not faster than one a
+        // second each: the answer must not become a reflector for forged senders.
+        if (!mayAnswer(sender))
+            return;
         std::string error;
         const ServerInfo me = loadServerInfo(&error);
         if (me.uid.empty()) {
@@ -177,6 +181,20 @@ void LanferryUdpServer::handleDatagram(const std::string &text, const std::strin
         bool isNew;
         {
             std::lock_guard<std::mutex> lock(m_tableMutex);
+            if (!m_table.count(sender)) {
+                // Full: the announced device heard from longest ago makes room (hand-added ones stay).
+                size_t announced = 0;
+                auto stalest = m_table.end();
+                for (auto it = m_table.begin(); it != m_table.end(); ++it) {
+                    if (it->second.lastSeen == 0)
+                        continue;
+                    ++announced;
+                    if (stalest == m_table.end() || it->second.lastSeen < stalest->second.lastSeen)
+                        stalest = it;
+                }
+                if (announced >= kMaxDevices && stalest != m_table.end())
+                    m_table.erase(stalest);
+            }
             auto result = m_table.insert_or_assign(sender, item);
             isNew = result.second;
         }
@@ -192,6 +210,29 @@ void LanferryUdpServer::handleDatagram(const std::string &text, const std::strin
     }
     if (statusCallback)
         statusCallback(item, Offline);
+}
+
+bool LanferryUdpServer::mayAnswer(const std::string &sender)
+{
+    const int64_t now = nowMs();
+    auto it = m_lastAnswerMs.find(sender);
+    if (it != m_lastAnswerMs.end() && now - it->second < kAnswerIntervalMs && now >= it->second)
+        return false;
+    if (!isOnLocalPrivateNetwork(sender))
+        return false;
+    if (m_lastAnswerMs.size() >= kMaxDevices) {
+        // Only the last second matters: forget the rest.
+        for (auto old = m_lastAnswerMs.begin(); old != m_lastAnswerMs.end();) {
+            if (now - old->second >= kAnswerIntervalMs || now < old->second)
+                old = m_lastAnswerMs.erase(old);
+            else
+                ++old;
+        }
+        if (m_lastAnswerMs.size() >= kMaxDevices)
+            return false;
+    }
+    m_lastAnswerMs[sender] = now;
+    return true;
 }
 
 void LanferryUdpServer::expire()
@@ -266,6 +307,30 @@ std::vector<std::string> LanferryUdpServer::localAddresses()
     }
     ::freeifaddrs(list);
     return addresses;
+}
+
+bool LanferryUdpServer::isOnLocalPrivateNetwork(const std::string &address)
+{
+    in_addr asker{};
+    if (::inet_pton(AF_INET, address.c_str(), &asker) != 1)
+        return false;
+    const auto isPrivate = [](uint32_t a) {
+        return (a >> 24) == 10 || (a >> 20) == ((172u << 4) | 1u) || (a >> 16) == ((192u << 8) | 168u);
+    };
+    const uint32_t who = ntohl(asker.s_addr);
+    bool found = false;
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    for (ifaddrs *ifa = list; ifa && !found; ifa = ifa->ifa_next) {
+        if (!ifa->ifa_addr || !ifa->ifa_netmask || ifa->ifa_addr->sa_family != AF_INET)
+            continue;
+        const uint32_t mine = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_addr)->sin_addr.s_addr);
+        const uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in *>(ifa->ifa_netmask)->sin_addr.s_addr);
+        found = isPrivate(mine) && mask != 0 && (mine & mask) == (who & mask) && who != mine;
+    }
+    ::freeifaddrs(list);
+    return found;
 }
 
 bool LanferryUdpServer::isDiscoveryAddress(const std::string &address)

@@ -42,6 +42,10 @@ public:
     // Datagram sizes, and how long an announced device stays without announcing again.
     static constexpr int kReceiveBufferSize = 1472;
     static constexpr int64_t kExpiryMs = 6000;
+    // Announced devices kept at most; a new one beyond it replaces the one heard from longest ago.
+    static constexpr size_t kMaxDevices = 1024;
+    // A query ("client") is answered at most this often per asking address.
+    static constexpr int64_t kAnswerIntervalMs = 1000;
 
     LanferryUdpServer() = default;
     ~LanferryUdpServer();
@@ -72,6 +76,9 @@ public:
 
     // Whether an address text passes the local address filter.
     static bool isDiscoveryAddress(const std::string &address);
+    // Whether address lies in the network of a local interface whose address is private (10/8,
+    // 172.16/12, 192.168/16), by that interface's netmask: only such askers are answered.
+    static bool isOnLocalPrivateNetwork(const std::string &address);
     // The address with its last decimal group replaced by "255".
     static std::string broadcastAddress(const std::string &address);
     // The datagram text: the identity with the password masked, plus "msg".
@@ -84,6 +91,8 @@ private:
     void handleDatagram(const std::string &text, const std::string &sender, const StatusCallback &statusCallback);
     void announceLoop();
     void expire();
+    // Whether a query from sender may be answered now (and, if so, notes the answer).
+    bool mayAnswer(const std::string &sender);
     void setLastError(const std::string &text);
     void reportError(const std::string &text) const;
     void setRunning(bool running);
@@ -94,6 +103,7 @@ private:
     std::thread m_announceThread;
     mutable std::mutex m_tableMutex;
     std::map<std::string, ServerItem> m_table;
+    std::map<std::string, int64_t> m_lastAnswerMs; // receive thread only
     UdpSocket m_socket;
     std::atomic<bool> m_running{false};
     // Lets stop() end the announce thread's sleep at once.

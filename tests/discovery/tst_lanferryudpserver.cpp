@@ -83,6 +83,8 @@ private slots:
     void garbageNeverStopsTheService();
     void handAddedEntries();
     void silentEntriesExpire();
+    void tableKeepsAtMostItsLimit();
+    void queriesFromElsewhereAreNotAnswered();
 
 private:
     // Sends text to the service from the loopback address from.
@@ -424,6 +426,47 @@ void TstLanferryUdpServer::silentEntriesExpire()
     QTRY_COMPARE(server.listServers().size(), size_t(1));
     QCOMPARE(server.listServers().at(0).info.uid, std::string("hand"));
     QCOMPARE(events.count(), 1); // only the silent device's arrival
+}
+
+void TstLanferryUdpServer::tableKeepsAtMostItsLimit()
+{
+    LanferryUdpServer server;
+    Events events;
+    QVERIFY(server.start(events.statusCallback(), events.errorCallback()));
+    server.addServer("127.9.9.9", 1234, ServerInfo{"by-hand", "Typed in", "", "win", 1234});
+    // Each from an address of its own, in batches the socket's buffer holds.
+    const auto address = [](size_t i) {
+        return "127.1." + std::to_string(i / 200) + "." + std::to_string(1 + i % 200);
+    };
+    const size_t flood = LanferryUdpServer::kMaxDevices + 200;
+    for (size_t i = 0; i < flood; ++i) {
+        sendFrom(address(i), datagram("peer-" + std::to_string(i), "server"));
+        if (i % 100 == 99 || i + 1 == flood)
+            QTRY_COMPARE(events.count(), int(i + 1));
+    }
+    const std::vector<Item> items = server.listServers();
+    QCOMPARE(items.size(), LanferryUdpServer::kMaxDevices + 1);
+    QVERIFY(findItem(items, "127.9.9.9"));        // typed in by the user: kept
+    QVERIFY(findItem(items, address(flood - 1))); // the newest
+    QVERIFY(!findItem(items, address(0)));        // heard from longest ago: gone first
+}
+
+void TstLanferryUdpServer::queriesFromElsewhereAreNotAnswered()
+{
+    // A query from outside our private networks (loopback here) gets no answer.
+    // An answer would go to the asker at our own port, which on loopback is this
+    // service: it would list itself.
+    LanferryUdpServer server;
+    Events events;
+    QVERIFY(server.start(events.statusCallback(), events.errorCallback()));
+    sendFrom("127.0.0.2", datagram("asker", "client"));
+    sendFrom("127.0.0.3", datagram("marker", "server"));
+    QTRY_COMPARE(server.listServers("marker").size(), size_t(1));
+    QTest::qWait(200);
+    QCOMPARE(server.listServers("me-uid").size(), size_t(0));
+    QVERIFY(!LanferryUdpServer::isOnLocalPrivateNetwork("127.0.0.2"));
+    QVERIFY(!LanferryUdpServer::isOnLocalPrivateNetwork("8.8.8.8"));
+    QVERIFY(!LanferryUdpServer::isOnLocalPrivateNetwork("not an address"));
 }
 
 QTEST_GUILESS_MAIN(TstLanferryUdpServer)

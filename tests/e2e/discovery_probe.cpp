@@ -7,8 +7,8 @@
 //       <item>" and "error <text>" as they happen. Commands on standard input:
 //       "list [uid]" prints "table <now ms> <count>", one "entry <item>" per entry
 //       and "end"; "add <ip> <port> <uid> [name]"; "stop"; "start"; "quit".
-//   discovery_probe send [--bind ADDRESS:PORT] [--broadcast] [--wait MS] IP PORT PAYLOAD
-//       Sends one datagram, then prints "recv <ip> <length> <text>" for every
+//   discovery_probe send [--bind ADDRESS:PORT] [--broadcast] [--repeat N] [--wait MS] IP PORT PAYLOAD
+//       Sends one datagram (or N in a row), then prints "recv <ip> <length> <text>" for every
 //       datagram that arrives within MS. PAYLOAD is text:TEXT, hex:HEX or fill:N.
 //   discovery_probe listen PORT MS
 //       Prints every datagram that arrives at PORT within MS.
@@ -16,6 +16,7 @@
 //       Prints the local addresses discovery works on, one a line.
 #include "discovery/LanferryUdpServer.h"
 
+#include <algorithm>
 #include <poll.h>
 
 #include <chrono>
@@ -176,7 +177,7 @@ void receiveFor(UdpSocket &socket, int ms)
 int send(int argc, char **argv)
 {
     std::string bindAddress;
-    int bindPort = 0, waitMs = 0;
+    int bindPort = 0, waitMs = 0, repeat = 1;
     bool broadcast = false;
     int i = 2;
     for (; i < argc && std::string(argv[i]).rfind("--", 0) == 0; ++i) {
@@ -190,6 +191,8 @@ int send(int argc, char **argv)
             bindPort = colon == std::string::npos ? 0 : std::atoi(value.c_str() + colon + 1);
         } else if (option == "--wait" && i + 1 < argc) {
             waitMs = std::atoi(argv[++i]);
+        } else if (option == "--repeat" && i + 1 < argc) {
+            repeat = std::max(1, std::atoi(argv[++i]));
         } else {
             return usage();
         }
@@ -211,11 +214,13 @@ int send(int argc, char **argv)
         say("send-failed " + socket.lastError());
         return 1;
     }
-    if (socket.sendTo(ip, port, payload) < 0) {
-        say("send-failed " + socket.lastError());
-        return 1;
+    for (int n = 0; n < repeat; ++n) {
+        if (socket.sendTo(ip, port, payload) < 0) {
+            say("send-failed " + socket.lastError());
+            return 1;
+        }
+        say("sent " + std::to_string(payload.size()));
     }
-    say("sent " + std::to_string(payload.size()));
     receiveFor(socket, waitMs);
     return 0;
 }
