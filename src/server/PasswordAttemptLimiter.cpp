@@ -1,12 +1,15 @@
 #include "PasswordAttemptLimiter.h"
 
-PasswordAttemptLimiter::PasswordAttemptLimiter(int maxFailures, Clock::duration window, Clock::duration blockFor)
-    : m_maxFailures(maxFailures), m_window(window), m_blockFor(blockFor)
+PasswordAttemptLimiter::PasswordAttemptLimiter(int maxFailures, Clock::duration window, Clock::duration blockFor,
+                                               int maxFailuresInAll)
+    : m_maxFailures(maxFailures), m_maxFailuresInAll(maxFailuresInAll), m_window(window), m_blockFor(blockFor)
 {
 }
 
 void PasswordAttemptLimiter::prune(Clock::time_point now)
 {
+    while (!m_allFailures.empty() && now - m_allFailures.front() >= m_window)
+        m_allFailures.pop_front();
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         auto &f = it->second.failures;
         while (!f.empty() && now - f.front() >= m_window)
@@ -22,6 +25,8 @@ bool PasswordAttemptLimiter::isBlocked(const std::string &address, Clock::time_p
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     prune(now);
+    if (static_cast<int>(m_allFailures.size()) >= m_maxFailuresInAll)
+        return true;
     const auto it = m_entries.find(address);
     return it != m_entries.end() && it->second.blockedUntil > now;
 }
@@ -30,6 +35,7 @@ void PasswordAttemptLimiter::recordFailure(const std::string &address, Clock::ti
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     prune(now);
+    m_allFailures.push_back(now);
     Entry &e = m_entries[address];
     e.failures.push_back(now);
     if (static_cast<int>(e.failures.size()) >= m_maxFailures) {
