@@ -119,8 +119,9 @@ int dispatch(const QStringList &args, std::optional<SingleInstanceGuard> &guard)
             std::fputs(CommandLine::usage().toUtf8().constData(), stdout);
             return ExitOk;
         }
-        // The desktop program. Until it has its screens, a start that finds no
-        // other instance tells how to use the command line instead.
+        // The desktop program is started by run() before any application
+        // object exists; a program built without it tells how to use the
+        // command line instead.
         const int code = prepare(guard, true, true);
         if (code >= 0)
             return code;
@@ -175,12 +176,28 @@ QString CommandLine::usage()
     return text;
 }
 
-int CommandLine::run(int argc, char *argv[])
+bool CommandLine::isDesktopStart(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (!arg.startsWith('-') || arg == "--help" || arg == "-h")
+            return false;
+    }
+    return true;
+}
+
+int CommandLine::run(int argc, char *argv[], DesktopEntry desktop)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("com.tovantic"));
     std::optional<SingleInstanceGuard> guard;
     int code;
-    {
+    if (desktop && isDesktopStart(argc, argv)) {
+        // The guard comes first: a second start ends quietly before it makes
+        // an application object or touches the display.
+        code = prepare(guard, true, true);
+        if (code < 0)
+            code = desktop(argc, argv);
+    } else {
         QCoreApplication app(argc, argv);
         // A missing catalogue leaves the built-in English texts in place.
         installCatalogue(&app);

@@ -1,0 +1,59 @@
+import QtQuick 2.15
+
+// The one navigator: a stack of page loaders. Pages are made only here.
+Item {
+    id: root
+
+    property var loaders: []
+    readonly property Item currentPage: root.topLoader ? root.topLoader.item : null
+    property Loader topLoader: null
+
+    // Runs f once the current page agrees: a page with a function nav(f)
+    // decides when (it must call f exactly once); any other page at once.
+    function navTodo(f) {
+        const page = root.currentPage;
+        if (page && typeof page.nav === "function")
+            page.nav(f);
+        else
+            f();
+    }
+
+    // Replaces the page in the top loader with source, given props.
+    function nav(source, props) {
+        root.navTodo(() => {
+            if (root.loaders.length === 0)
+                root.push();
+            root.topLoader.setSource(Qt.resolvedUrl(source), props || {});
+        });
+    }
+
+    // Hides the top page and adds an empty loader above it.
+    function push() {
+        if (root.topLoader)
+            root.topLoader.visible = false;
+        const loader = loaderComponent.createObject(root);
+        root.loaders.push(loader);
+        root.topLoader = loader;
+    }
+
+    // Discards the top loader and shows the one beneath.
+    function pop() {
+        if (root.loaders.length === 0)
+            return;
+        root.loaders.pop().destroy();
+        root.topLoader = root.loaders.length > 0 ? root.loaders[root.loaders.length - 1] : null;
+        if (root.topLoader)
+            root.topLoader.visible = true;
+    }
+
+    objectName: "navUtil"
+
+    Component {
+        id: loaderComponent
+
+        Loader {
+            anchors.fill: parent
+            focus: visible
+        }
+    }
+}

@@ -1,0 +1,112 @@
+#include "DesktopApp.h"
+
+#include "UnixSignalWatcher.h"
+
+#include "ui/Catalogue.h"
+#include "ui/CurlImageProvider.h"
+#include "ui/DeviceModel.h"
+#include "ui/DevicesModel.h"
+#include "ui/GlobalModel.h"
+#include "ui/InputCallbackModel.h"
+#include "ui/MessageBoxContext.h"
+#include "ui/MyTreeItemModel.h"
+#include "ui/ServerModel.h"
+#include "ui/ShareFormModel.h"
+#include "ui/TaskMgrModel.h"
+#include "ui/ToastContext.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QIcon>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+
+namespace DesktopApp {
+
+QUrl mainScreen()
+{
+    return QUrl(QStringLiteral("qrc:/qml/main.qml"));
+}
+
+void prepareApplication()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+}
+
+template <class T> static void declare(const char *name)
+{
+    qmlRegisterType<T>(name, 1, 0, name);
+}
+
+void load(QQmlApplicationEngine &engine, const QUrl &url)
+{
+    installCatalogue(QCoreApplication::instance());
+
+    // devicemgr.itemModel() hands the screens a model by its base class.
+    qRegisterMetaType<QAbstractItemModel *>();
+    declare<MessageBoxContext>("MessageBoxContext");
+    declare<ToastContext>("ToastContext");
+    declare<ServerModel>("LanferryUdpServerModel");
+    declare<DevicesModel>("DevicesModel");
+    declare<GlobalModel>("GlobalModel");
+    declare<TaskMgrModel>("TaskMgrModel");
+    declare<InputCallbackModel>("InputCallbackModel");
+    declare<MyTreeItemModel>("MyTreeItemModel");
+    declare<ShareFormModel>("ShareFormModel");
+    declare<DeviceModel>("DeviceModel");
+
+    engine.addImageProvider(QStringLiteral("curl"), new CurlImageProvider);
+    QObject::connect(
+        &engine, &QQmlApplicationEngine::objectCreated, QCoreApplication::instance(),
+        [url](QObject *object, const QUrl &created) {
+            if (!object && created == url)
+                QCoreApplication::exit(-1);
+        },
+        Qt::QueuedConnection);
+
+    QQmlContext *root = engine.rootContext();
+    root->setContextProperty(QStringLiteral("engine"), &engine);
+    root->setContextProperty(QStringLiteral("msgboxctx"), MessageBoxContext::instance());
+    root->setContextProperty(QStringLiteral("toastctx"), ToastContext::instance());
+    root->setContextProperty(QStringLiteral("server"), ServerModel::instance());
+    root->setContextProperty(QStringLiteral("global"), GlobalModel::instance());
+    root->setContextProperty(QStringLiteral("taskmgr"), TaskMgrModel::instance());
+    root->setContextProperty(QStringLiteral("devicemgr"), DevicesModel::instance());
+    root->setContextProperty(QStringLiteral("inputcb"), InputCallbackModel::instance());
+
+    root->setContextProperty(QStringLiteral("PROD_NAME"), QCoreApplication::translate("QObject", "Tovantic Lanferry"));
+    root->setContextProperty(QStringLiteral("PROD_VER"), QStringLiteral("3.1.1"));
+    root->setContextProperty(QStringLiteral("PROD_VERID"), 1);
+    root->setContextProperty(QStringLiteral("PROD_UID"), QStringLiteral("tovantic_lanferry_win"));
+    root->setContextProperty(QStringLiteral("FONTSIZE_TITLE1"), 20);
+    root->setContextProperty(QStringLiteral("FONTSIZE_TITLE"), 17);
+    root->setContextProperty(QStringLiteral("FONTSIZE_DEF"), 14);
+    root->setContextProperty(QStringLiteral("FONTSIZE_SUB"), 13);
+    root->setContextProperty(QStringLiteral("FONTSIZE_SUB2"), 11);
+    root->setContextProperty(QStringLiteral("FONTSIZE_SUB3"), 9);
+    root->setContextProperty(QStringLiteral("TEXTCOLOR_MAIN"), QStringLiteral("black"));
+    root->setContextProperty(QStringLiteral("TEXTCOLOR_MAIN2"), QStringLiteral("#333333"));
+    root->setContextProperty(QStringLiteral("FONTFAMILY_MAIN"), QStringLiteral("Arial"));
+    root->setContextProperty(QStringLiteral("MAIN_COLOR"), QStringLiteral("#02BAFF"));
+
+    engine.load(url);
+}
+
+int run(int argc, char *argv[])
+{
+    prepareApplication();
+    QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(QStringLiteral(":/res/app-icon.svg")));
+    int code;
+    {
+        QQmlApplicationEngine engine;
+        // SIGINT and SIGTERM close the program as its window's close button does.
+        UnixSignalWatcher watcher;
+        QObject::connect(&watcher, &UnixSignalWatcher::terminationRequested, &app, [] { QCoreApplication::quit(); });
+        load(engine, mainScreen());
+        code = app.exec();
+    }
+    return code;
+}
+
+} // namespace DesktopApp
