@@ -29,6 +29,8 @@ private slots:
     void navigation();
     void modelNavigates();
 
+    void tileAddress_data();
+    void tileAddress();
     void connectFormRules_data();
     void connectFormRules();
     void formKeys();
@@ -187,6 +189,22 @@ void TestMainWindow::modelNavigates()
     GlobalModel::instance()->navTo("Devices.qml", {});
     QTRY_COMPARE(pageName(), QString("devices"));
     QCOMPARE(m_screen->item("mainLeft.devices")->property("isCurrent").toBool(), true);
+}
+
+void TestMainWindow::tileAddress_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("default port") << 20168 << "10.0.0.7";
+    QTest::newRow("other port") << 20169 << "10.0.0.7:20169";
+}
+
+void TestMainWindow::tileAddress()
+{
+    QFETCH(int, port);
+    QFETCH(QString, label);
+    navTo("Devices.qml", "devices");
+    QCOMPARE(m_screen->eval(QString("navUtil.currentPage.addressOf('10.0.0.7', %1)").arg(port)).toString(), label);
 }
 
 void TestMainWindow::connectFormRules_data()

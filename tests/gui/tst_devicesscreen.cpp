@@ -1,0 +1,149 @@
+// The devices screen beside another instance (a model_peer process): its tile
+// appears once connected by address, a wrong password is refused and a right
+// one accepted, and files dropped on the tile arrive on the other side, the
+// password form asking again when the device's password changed meanwhile.
+#include "ScreenTest.h"
+
+#include "ModelPeerProcess.h"
+
+#include "ui/DevicesModel.h"
+#include "ui/GlobalModel.h"
+#include "ui/ServerModel.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+
+using namespace screentest;
+
+class TestDevicesScreen : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void connectByAddressThenDrop();
+
+private:
+    void press(const QString &name)
+    {
+        QQuickItem *item = nullptr;
+        QTRY_VERIFY2((item = m_screen->item(name)), qPrintable(name));
+        click(item);
+    }
+    QString boxText() const
+    {
+        QQuickItem *text = m_screen->item("messageBox.text");
+        return text ? text->property("text").toString() : QString();
+    }
+    // Drags the files from a file manager onto item and drops them there.
+    void dropFiles(QQuickItem *item, const QList<QUrl> &urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_screen->window, &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_screen->window, &move);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_screen->window, &drop);
+        QVERIFY(drop.isAccepted());
+    }
+
+    std::unique_ptr<Screen> m_screen;
+    QTemporaryDir m_dir;
+};
+
+void TestDevicesScreen::initTestCase()
+{
+    m_screen = std::make_unique<Screen>();
+    QVERIFY(m_screen->window);
+    QVERIFY(QTest::qWaitForWindowExposed(m_screen->window));
+    QTRY_VERIFY(ServerModel::instance()->httpServer().isListening());
+}
+
+void TestDevicesScreen::cleanup()
+{
+    const QStringList warnings = takeWarnings();
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestDevicesScreen::cleanupTestCase()
+{
+    m_screen.reset();
+    const QStringList warnings = takeWarnings();
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+}
+
+void TestDevicesScreen::connectByAddressThenDrop()
+{
+    ModelPeerProcess bob(m_dir.path() + "/bob", "bob", "secret");
+    QVERIFY(!bob.waitEvent("ready").isEmpty());
+    const QString inbox = m_dir.path() + "/inbox";
+    QVERIFY(QDir().mkpath(inbox));
+    QVERIFY(bob.run("accept " + inbox));
+
+    GlobalModel::instance()->navTo("Devices.qml");
+    press("devices.tile.add");
+    QTRY_VERIFY(m_screen->item("connectForm.ip"));
+    typeInto(m_screen->item("connectForm.ip"), "127.0.0.1");
+    typeInto(m_screen->item("connectForm.port"), QString::number(bob.port));
+    typeInto(m_screen->item("connectForm.password"), "nope");
+    press("connectForm.ok");
+    QTRY_COMPARE(boxText(), QString("Incorrect connection password."));
+    press("messageBox.button.0");
+    QTRY_VERIFY(!m_screen->item("messageBox"));
+    QVERIFY(m_screen->item("connectForm"));
+    QVERIFY(!m_screen->item("devices.tile.127.0.0.1"));
+
+    // Blanks around the password are not part of it.
+    typeInto(m_screen->item("connectForm.password"), " secret ");
+    QTest::keyClick(m_screen->window, Qt::Key_Return);
+    QTRY_VERIFY(!m_screen->item("connectForm"));
+    QQuickItem *tile = nullptr;
+    QTRY_VERIFY((tile = m_screen->item("devices.tile.127.0.0.1")));
+    QCOMPARE(m_screen->item("devices.tile.127.0.0.1.address")->property("text").toString(),
+             QString("127.0.0.1:%1").arg(bob.port));
+    QCOMPARE(m_screen->item("devices.tile.127.0.0.1.name")->property("text").toString(), QString("bob"));
+    QVERIFY(!m_screen->item("devices.empty"));
+
+    // The device's password changes: the drop asks for the new one.
+    QFile settings(bob.dataFolder() + "/server");
+    QVERIFY(settings.open(QIODevice::ReadWrite));
+    QJsonObject identity = QJsonDocument::fromJson(settings.readAll()).object();
+    identity["pwd"] = "changed";
+    settings.resize(0);
+    settings.write(QJsonDocument(identity).toJson());
+    settings.close();
+
+    const QString outbox = m_dir.path() + "/outbox";
+    QVERIFY(QDir().mkpath(outbox + "/folder"));
+    QFile a(outbox + "/a.txt"), b(outbox + "/folder/b.bin");
+    QVERIFY(a.open(QIODevice::WriteOnly) && b.open(QIODevice::WriteOnly));
+    a.write("first file\n");
+    b.write(QByteArray(300000, 'b'));
+    a.close();
+    b.close();
+    dropFiles(tile, {QUrl::fromLocalFile(a.fileName()), QUrl::fromLocalFile(outbox + "/folder")});
+
+    QQuickItem *password = nullptr;
+    QTRY_VERIFY((password = m_screen->item("passowrdInputForm.password")));
+    QTRY_VERIFY(password->hasActiveFocus());
+    QVERIFY(!m_screen->item("passowrdInputForm.ok")->isEnabled());
+    for (const char c : QByteArray("changed"))
+        QTest::keyClick(m_screen->window, c);
+    QTest::keyClick(m_screen->window, Qt::Key_Return);
+    QTRY_VERIFY(!m_screen->item("passowrdInputForm"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(inbox + "/a.txt").size() == 11 && QFile(inbox + "/folder/b.bin").size() == 300000,
+                             60000);
+    // A sent task shows the tasks screen, which this program does not have yet.
+    QStringList warnings;
+    QTRY_VERIFY((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()));
+    QCOMPARE(warnings.size(), warnings.filter("Tasks.qml").size());
+}
+
+SCREEN_TEST_MAIN(TestDevicesScreen, "me")
+#include "tst_devicesscreen.moc"
