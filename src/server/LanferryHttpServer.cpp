@@ -329,6 +329,8 @@ void LanferryHttpServer::handleTaskRecv(const Request &req, Response &res)
         return answer(res, 403, "Invalid Target.");
     task.from_me = 0;
     task.ip = req.remote_addr;
+    if (!m_offers.allow(req.remote_addr))
+        return answer(res, 429, "Too many offers.");
     onTaskRecv(task, files);
     answer(res, 200, std::string());
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "PasswordAttemptLimiter.h"
+#include "RequestRateLimiter.h"
 #include "ReadResults.h"
 
 #include "core/ServerInfo.h"
@@ -31,6 +32,8 @@ class LanferryHttpServer {
 public:
     // Chunk size of the protocol and size of each worker's read buffer.
     static constexpr int32_t kReadBufferSize = 10485760;
+    // Offers taken from one address per minute; more are answered 429.
+    static constexpr int kMaxOffersPerMinute = 16;
     // Send file records remembered between requests (all dropped when full).
     static constexpr size_t kSendFilesKept = 4096;
     // Larger request bodies are refused with 413.
@@ -99,6 +102,8 @@ private:
     std::atomic<bool> m_threadDone{true};
     std::atomic<bool> m_stopping{false};
     PasswordAttemptLimiter m_limiter;
+    // Offers (each a prompt and a task folder) from one address in a minute.
+    RequestRateLimiter m_offers{kMaxOffersPerMinute, std::chrono::minutes(1)};
     // Send file records by "tid/fid": a record never changes while its task
     // exists, and a piece or a small file would otherwise open the task's
     // database once per request.

@@ -432,6 +432,16 @@ void TestHttpServer::taskOffer()
     a = post("/task/recv", jsonText(transferTaskToJson(other, files).get()));
     QCOMPARE(a.body, std::string("Invalid Task."));
     QCOMPARE(m_server->calls().recv.size(), size_t(1)); // the owner heard of neither
+
+    // Each offer is a prompt and a task folder: one address gets 16 a minute.
+    const std::string offer = jsonText(transferTaskToJson(task, files).get());
+    for (int i = 1; i < LanferryHttpServer::kMaxOffersPerMinute; ++i)
+        QCOMPARE(post("/task/recv", offer).status, 200);
+    a = post("/task/recv", offer);
+    QCOMPARE(a.status, 429);
+    QCOMPARE(a.body, std::string("Too many offers."));
+    QCOMPARE(m_server->calls().recv.size(), size_t(LanferryHttpServer::kMaxOffersPerMinute));
+    QCOMPARE(request(RawTlsClient::post("/task/recv", offer), "127.0.0.2").status, 200); // another address
 }
 
 void TestHttpServer::taskNotif()
