@@ -36,6 +36,7 @@ Rectangle {
                 implicitHeight: 5 * Theme.unit
                 text: navButton.modelData.text
                 enabled: navButton.modelData.ready
+                opacity: navButton.enabled ? 1 : 0.45
                 activeFocusOnTab: true
                 focusPolicy: Qt.StrongFocus
                 checkable: false
@@ -74,7 +75,6 @@ Rectangle {
                 background: Rectangle {
                     radius: Theme.radius
                     color: navButton.isCurrent ? Theme.accentText : navButton.hovered ? Theme.hover : "transparent"
-                    opacity: navButton.enabled ? 1 : 0.45
                     border.width: navButton.visualFocus ? Theme.focusWidth : 0
                     border.color: Theme.accent
                 }

@@ -68,6 +68,7 @@ Item {
                     implicitHeight: 20 * Theme.unit
                     text: tile.modelData.title
                     enabled: tile.modelData.ready
+                    opacity: tile.enabled ? 1 : 0.5
                     activeFocusOnTab: true
                     focusPolicy: Qt.StrongFocus
                     Accessible.role: Accessible.Button
@@ -109,7 +110,6 @@ Item {
                     background: Rectangle {
                         radius: Theme.radiusWindow
                         color: tile.down ? Theme.accentTint : tile.hovered ? Theme.hover : Theme.surface
-                        opacity: tile.enabled ? 1 : 0.5
                         border.width: tile.visualFocus ? Theme.focusWidth : 1
                         border.color: tile.visualFocus ? Theme.accent : Theme.border
                     }
