@@ -20,6 +20,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <filesystem>
+
 namespace {
 
 QString fromUtf8(const std::string &s)
@@ -154,6 +156,11 @@ bool ServerModel::saveMe(QString name, int port, QString passcode)
 
 void ServerModel::start()
 {
+    // Once per run: a later start (a new port, a retry) finds offers that are still being answered.
+    if (!m_startedOnce) {
+        m_startedOnce = true;
+        dropLeftoverOffers();
+    }
     const bool discovery = m_udp.start(
         [this](const LanferryUdpServer::ServerItem &, LanferryUdpServer::ServerItemStatus) { emit devicesChanged(); },
         nullptr);
@@ -171,6 +178,24 @@ void ServerModel::start()
         });
     }
     m_http.start();
+}
+
+void ServerModel::dropLeftoverOffers()
+{
+    TaskStore waiting(false, tmpTasksRoot());
+    std::vector<std::string> tids;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(waiting.root(), ec)) {
+        const std::string tid = entry.path().filename().string();
+        if (isValidStoreId(tid))
+            tids.push_back(tid);
+    }
+    for (const std::string &tid : tids) {
+        TransferTask task;
+        if (waiting.readTask(tid, &task) == 1)
+            notifySender(tid, PeerEndpoint{task.ip, task.port, task.pwd}, false);
+        waiting.deleteTask(tid, 200);
+    }
 }
 
 void ServerModel::stop()

@@ -82,12 +82,16 @@ private:
     void acceptTask(const std::string &tid, const PeerEndpoint &peer, const QString &saveFolder);
     // Tells the sender (in the background, in order) and drops the waiting task.
     void declineTask(const std::string &tid, const PeerEndpoint &peer);
+    // Offers left waiting by an earlier run can never be answered (their
+    // prompts are gone): their senders hear a decline and the offers go.
+    void dropLeftoverOffers();
     void notifySender(const std::string &tid, const PeerEndpoint &peer, bool accept);
 
     Invoker *m_invoker = nullptr;
     LanferryUdpServer m_udp;
     LanferryHttpServer m_http;
     OfferPolicy m_offerPolicy;
+    bool m_startedOnce = false;
     // The task engine asks discovery for peers from its workers; this outlives
     // the model so that a late question finds no service instead of a dangling one.
     struct Discovery {

@@ -41,6 +41,7 @@ private slots:
     void restartWhilePeersAreServed();
     void progressReportsNeverMakeTheTaskManager();
     void closingDoesNotWaitForASilentSender();
+    void offersLeftByAnEarlierRunAreDeclined();
 
 private:
     static int freePort()
@@ -310,6 +311,35 @@ void TestServerModel::closingDoesNotWaitForASilentSender()
     closing.start();
     m_model.reset();
     QVERIFY2(closing.elapsed() < 10000, qPrintable(QString::number(closing.elapsed())));
+}
+
+void TestServerModel::offersLeftByAnEarlierRunAreDeclined()
+{
+    RawTlsServer sender([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply {
+        return {RawTlsServer::answer("HTTP/1.1 200 OK", std::string())};
+    });
+    // An offer an earlier run never answered, and a folder a crash left half made.
+    TransferTask left = newOutgoingTask("127.0.0.1", sender.port(), "sender-uid", "sender", "win");
+    left.from_me = 0;
+    TaskStore waiting(false, tmpTasksRoot());
+    QVERIFY(waiting.createTask(left, {newTransferFile(left.uid, "", "/x/a.txt", "", "a.txt", "text/plain", 3)}));
+    const QString halfMade = QString::fromStdString(tmpTasksRoot() + "/" + newUuid());
+    QVERIFY(QDir().mkpath(halfMade));
+
+    startAndWait();
+    QVERIFY(sender.waitForRequests(1));
+    QCOMPARE(notices(sender), QList<bool>{false});
+    QVERIFY(QDir(QString::fromStdString(tmpTasksRoot())).isEmpty());
+
+    // An offer waiting for its answer survives a restart of the services (a new port, a retry).
+    QSignalSpy boxes(MessageBoxContext::instance(), &MessageBoxContext::msgbox);
+    const std::string tid = offer(sender.port());
+    QVERIFY(!tid.empty());
+    QVERIFY(!waitForPrompt(boxes).msg.isEmpty());
+    m_model->start();
+    QVERIFY(QTest::qWaitFor([&] { return m_model->httpServer().isListening(); }, 5000));
+    QVERIFY(QFileInfo::exists(QString::fromStdString(tmpTasksRoot() + "/" + tid)));
+    QCOMPARE(notices(sender), QList<bool>{false});
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
