@@ -12,6 +12,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileDialog>
 #include <QMimeData>
 
 using namespace screentest;
@@ -24,6 +25,7 @@ private slots:
     void cleanupTestCase();
 
     void connectByAddressThenDrop();
+    void offerAskedForAFolder();
 
 private:
     void press(const QString &name)
@@ -50,6 +52,16 @@ private:
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_screen->window, &drop);
         QVERIFY(drop.isAccepted());
+    }
+
+    // The folder dialog the window opened (the desktop's own, a widget).
+    static QFileDialog *folderDialog()
+    {
+        const auto widgets = QApplication::topLevelWidgets();
+        for (QWidget *w : widgets)
+            if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible())
+                return dialog;
+        return nullptr;
     }
 
     std::unique_ptr<Screen> m_screen;
@@ -142,6 +154,50 @@ void TestDevicesScreen::connectByAddressThenDrop()
     // A sent task shows the tasks screen, which this program does not have yet.
     QStringList warnings;
     QTRY_VERIFY((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()));
+    QCOMPARE(warnings.size(), warnings.filter("Tasks.qml").size());
+}
+
+void TestDevicesScreen::offerAskedForAFolder()
+{
+    ModelPeerProcess carol(m_dir.path() + "/carol", "carol");
+    QVERIFY(!carol.waitEvent("ready").isEmpty());
+    const QString outbox = m_dir.path() + "/from-carol";
+    QVERIFY(QDir().mkpath(outbox));
+    QFile file(outbox + "/report.txt");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("twelve bytes");
+    file.close();
+    const QString inbox = m_dir.path() + "/chosen";
+    QVERIFY(QDir().mkpath(inbox));
+    const QString send = QString("send 127.0.0.1 %1 - %2").arg(ServerModel::instance()->port()).arg(file.fileName());
+
+    // Cancelling the folder dialog declines the offer.
+    carol.command(send);
+    QTRY_VERIFY(boxText().contains("carol"));
+    press("messageBox.button.0");
+    QFileDialog *dialog = nullptr;
+    QTRY_VERIFY((dialog = folderDialog()));
+    QCOMPARE(dialog->windowTitle(), QString("Select the save directory"));
+    QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+    dialog->reject();
+    QVERIFY(!carol.waitEvent([](const QJsonObject &e) { return e["event"] == "box"; }).isEmpty());
+    QVERIFY(!QFile::exists(inbox + "/report.txt"));
+
+    // Choosing a folder accepts it, and the files arrive there.
+    carol.command(send);
+    QTRY_VERIFY(boxText().contains("carol"));
+    press("messageBox.button.0");
+    QTRY_VERIFY((dialog = folderDialog()));
+    dialog->setDirectory(inbox);
+    dialog->selectFile(inbox);
+    static_cast<QDialog *>(dialog)->accept(); // as the dialog's own button does
+    QTRY_COMPARE_WITH_TIMEOUT(QFile(inbox + "/report.txt").size(), qint64(12), 60000);
+    // An accepted task shows the tasks screen, which this program does not
+    // have yet; and the offscreen platform says once that it cannot size a
+    // widget window.
+    QStringList warnings;
+    QTRY_VERIFY((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()));
+    warnings.removeAll("This plugin does not support propagateSizeHints()");
     QCOMPARE(warnings.size(), warnings.filter("Tasks.qml").size());
 }
 
