@@ -34,6 +34,7 @@ private slots:
     void connectFormRules_data();
     void connectFormRules();
     void formKeys();
+    void busyMaskSwallowsInput();
     void settingsFormSavesTrimmed();
 
     void messageBox_data();
@@ -264,6 +265,20 @@ void TestMainWindow::formKeys()
     QTest::keyClick(m_screen->window, Qt::Key_Escape);
     QTRY_VERIFY(!m_screen->item("serverSettingForm"));
     QVERIFY(!DevicesModel::instance()->serverSettingPresent());
+}
+
+void TestMainWindow::busyMaskSwallowsInput()
+{
+    navTo("Devices.qml", "devices");
+    QVERIFY(!m_screen->item("busyMask"));
+    DevicesModel::instance()->setIsLoading(true);
+    QTRY_VERIFY(m_screen->item("busyMask"));
+    click(m_screen->item("devices.tile.add"));
+    QVERIFY(!DevicesModel::instance()->connectPresent());
+    DevicesModel::instance()->setIsLoading(false);
+    QTRY_VERIFY(!m_screen->item("busyMask"));
+    click(m_screen->item("devices.tile.add"));
+    QVERIFY(DevicesModel::instance()->connectPresent());
 }
 
 void TestMainWindow::settingsFormSavesTrimmed()
