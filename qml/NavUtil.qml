@@ -7,6 +7,7 @@ Item {
     property var loaders: []
     readonly property Item currentPage: root.topLoader ? root.topLoader.item : null
     property Loader topLoader: null
+    property var currentProps: ({})
 
     // Runs f once the current page agrees: a page with a function nav(f)
     // decides when (it must call f exactly once); any other page at once.
@@ -18,12 +19,20 @@ Item {
             f();
     }
 
-    // Replaces the page in the top loader with source, given props.
+    // Replaces the page in the top loader with source, given props. A page
+    // that fails to load leaves the one before it in place.
     function nav(source, props) {
         root.navTodo(() => {
             if (root.loaders.length === 0)
                 root.push();
-            root.topLoader.setSource(Qt.resolvedUrl(source), props || {});
+            const loader = root.topLoader;
+            const previous = loader.source;
+            const previousProps = root.currentProps;
+            loader.setSource(Qt.resolvedUrl(source), props || {});
+            if (loader.status === Loader.Error && previous.toString() !== "")
+                loader.setSource(previous, previousProps);
+            else
+                root.currentProps = props || {};
         });
     }
 

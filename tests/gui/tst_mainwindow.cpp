@@ -28,6 +28,7 @@ private slots:
     void navigation_data();
     void navigation();
     void modelNavigates();
+    void missingPageKeepsTheCurrentOne();
 
     void tileAddress_data();
     void tileAddress();
@@ -206,6 +207,16 @@ void TestMainWindow::tileAddress()
     QFETCH(QString, label);
     navTo("Devices.qml", "devices");
     QCOMPARE(m_screen->eval(QString("navUtil.currentPage.addressOf('10.0.0.7', %1)").arg(port)).toString(), label);
+}
+
+void TestMainWindow::missingPageKeepsTheCurrentOne()
+{
+    navTo("Devices.qml", "devices");
+    GlobalModel::instance()->navTo("NoSuchPage.qml");
+    const QStringList warnings = takeWarnings();
+    QVERIFY2(!warnings.filter("NoSuchPage.qml").isEmpty(), qPrintable(warnings.join('\n')));
+    QCOMPARE(pageName(), QString("devices"));
+    QVERIFY(m_screen->item("devices.tile.add"));
 }
 
 void TestMainWindow::connectFormRules_data()
