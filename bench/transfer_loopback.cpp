@@ -45,7 +45,7 @@ int serve(const std::string &file, int port, const std::string &readyFile)
     server.onReadFile = readFileForPeer;
     server.onReadThumb = makeThumbnail;
     server.onServerError = [](const std::string &m) { std::cerr << m << "\n"; };
-    server.onTaskRecv = [](const TransferTask &, const std::vector<TransferFile> &) {};
+    server.onTaskRecv = [](const TransferTask &, const std::vector<TransferFile> &) { return OnTaskRecvResult(); };
     server.onTaskProgress = [](const std::string &, const std::string &, const TransferFileStatus &) {};
     server.onTaskNotif = [](const TransferTask &, bool) {};
     server.onTaskStart = [](const std::string &) {};

@@ -331,8 +331,8 @@ void LanferryHttpServer::handleTaskRecv(const Request &req, Response &res)
     task.ip = req.remote_addr;
     if (!m_offers.allow(req.remote_addr))
         return answer(res, 429, "Too many offers.");
-    onTaskRecv(task, files);
-    answer(res, 200, std::string());
+    const OnTaskRecvResult taken = onTaskRecv(task, files);
+    answer(res, taken.status, taken.text);
 }
 
 void LanferryHttpServer::handleTaskNotif(const Request &req, Response &res)

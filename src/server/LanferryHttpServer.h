@@ -44,7 +44,7 @@ public:
         onReadFile;
     std::function<OnReadThumbResult(const std::string &path, const std::string &mime)> onReadThumb;
     std::function<void(const std::string &message)> onServerError;
-    std::function<void(const TransferTask &task, const std::vector<TransferFile> &files)> onTaskRecv;
+    std::function<OnTaskRecvResult(const TransferTask &task, const std::vector<TransferFile> &files)> onTaskRecv;
     std::function<void(const std::string &tid, const std::string &fid, const TransferFileStatus &status)>
         onTaskProgress;
     std::function<void(const TransferTask &task, bool accepted)> onTaskNotif;

@@ -1,4 +1,4 @@
-// What the owner's synchronous file work gives back to the HTTPS routes.
+// What the owner's synchronous work gives back to the HTTPS routes.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,12 @@ struct OnReadFileResult {
     bool eof = false;    // the bytes in the buffer end at the end of the file
     int32_t size = 0;    // bytes placed in the buffer
     std::string data;
+};
+
+// Whether an offered task is taken: 200, or the status and text the sender gets instead.
+struct OnTaskRecvResult {
+    int status = 200;
+    std::string text;
 };
 
 struct OnReadThumbResult {

@@ -221,15 +221,28 @@ void ServerModel::installCallbacks()
         });
     };
     m_http.onTaskRecv = [this](const TransferTask &task, const std::vector<TransferFile> &files) {
+        {
+            // Each waiting offer is a prompt and a folder: a device cannot pile them up.
+            std::lock_guard<std::mutex> lock(m_waitingMutex);
+            size_t fromDevice = 0;
+            for (const auto &w : m_waiting)
+                fromDevice += w.second == task.remote_uid ? 1 : 0;
+            if (!m_waiting.count(task.uid) &&
+                (m_waiting.size() >= kMaxWaitingOffers || fromDevice >= kMaxWaitingOffersPerDevice))
+                return OnTaskRecvResult{429, "Too many offers are waiting for an answer."};
+            m_waiting[task.uid] = task.remote_uid;
+        }
         TaskStore waiting(false, tmpTasksRoot());
         if (!waiting.createTask(task, files)) {
+            forgetWaiting(task.uid);
             const QString error = fromUtf8(waiting.lastError());
             post([error] { showErrorBox(MessageBoxContext::instance(), QString(), error, {}, tr("OK")); });
-            return;
+            return OnTaskRecvResult();
         }
         const PeerEndpoint peer{task.ip, task.port, task.pwd};
         const std::string tid = task.uid;
         post([this, tid, peer] { promptForTask(tid, peer); });
+        return OnTaskRecvResult();
     };
     m_http.onTaskProgress = [](const std::string &tid, const std::string &fid, const TransferFileStatus &status) {
         // On a worker: only a task manager that exists takes the status (start()
@@ -330,6 +343,7 @@ void ServerModel::acceptTask(const std::string &tid, const PeerEndpoint &peer, c
     }
     notifySender(tid, peer, true);
     waiting.deleteTask(tid, 200);
+    forgetWaiting(tid);
     if (TaskMgrModel *tasks = TaskMgrModel::instance())
         tasks->startTask(fromUtf8(tid), false);
     if (GlobalModel *global = GlobalModel::instance())
@@ -340,6 +354,13 @@ void ServerModel::declineTask(const std::string &tid, const PeerEndpoint &peer)
 {
     notifySender(tid, peer, false);
     TaskStore(false, tmpTasksRoot()).deleteTask(tid, 200);
+    forgetWaiting(tid);
+}
+
+void ServerModel::forgetWaiting(const std::string &tid)
+{
+    std::lock_guard<std::mutex> lock(m_waitingMutex);
+    m_waiting.erase(tid);
 }
 
 void ServerModel::notifySender(const std::string &tid, const PeerEndpoint &peer, bool accept)

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -24,6 +25,12 @@ class Invoker;
 
 class ServerModel : public QObject {
     Q_OBJECT
+public:
+    // Offers waiting for an answer at most, from one device and in all;
+    // further offers are answered 429 and nothing of them is kept.
+    static constexpr size_t kMaxWaitingOffersPerDevice = 16;
+    static constexpr size_t kMaxWaitingOffers = 64;
+
     Q_PROPERTY(QString uid READ uid WRITE setUid NOTIFY uidChanged)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(int port READ port WRITE setPort NOTIFY portChanged)
@@ -92,6 +99,11 @@ private:
     LanferryHttpServer m_http;
     OfferPolicy m_offerPolicy;
     bool m_startedOnce = false;
+    // Offers waiting for their answer (stored under "tasks_tmp"), by task id:
+    // the sending device's id. Written by the service's workers and by this thread.
+    std::mutex m_waitingMutex;
+    std::map<std::string, std::string> m_waiting;
+    void forgetWaiting(const std::string &tid);
     // The task engine asks discovery for peers from its workers; this outlives
     // the model so that a late question finds no service instead of a dangling one.
     struct Discovery {

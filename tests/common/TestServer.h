@@ -35,6 +35,7 @@ public:
         server.onServerError = [this](const std::string &m) { record([&](Calls &c) { c.errors.push_back(m); }); };
         server.onTaskRecv = [this](const TransferTask &t, const std::vector<TransferFile> &f) {
             record([&](Calls &c) { c.recv.emplace_back(t, f); });
+            return OnTaskRecvResult();
         };
         server.onTaskProgress = [this](const std::string &tid, const std::string &fid, const TransferFileStatus &s) {
             record([&](Calls &c) { c.progress.emplace_back(tid, fid, s); });

@@ -87,7 +87,7 @@ int main(int argc, char *argv[])
     };
     server.onReadThumb = [](const std::string &, const std::string &) { return OnReadThumbResult{true, {}, {}}; };
     server.onServerError = [](const std::string &message) { say("server-error " + message); };
-    server.onTaskRecv = [](const TransferTask &, const std::vector<TransferFile> &) {};
+    server.onTaskRecv = [](const TransferTask &, const std::vector<TransferFile> &) { return OnTaskRecvResult(); };
     server.onTaskProgress = [](const std::string &, const std::string &fid, const TransferFileStatus &status) {
         say("progress " + fid + " " + std::to_string(status.status));
     };

@@ -7,6 +7,7 @@
 #include "../client/RawTlsServer.h"
 
 #include "client/LanferryHttpClient.h"
+#include "core/Json.h"
 #include "core/ServerInfo.h"
 #include "core/Uuid.h"
 #include "store/ShareFilesDb.h"
@@ -42,6 +43,7 @@ private slots:
     void progressReportsNeverMakeTheTaskManager();
     void closingDoesNotWaitForASilentSender();
     void offersLeftByAnEarlierRunAreDeclined();
+    void waitingOffersAreCapped();
 
 private:
     static int freePort()
@@ -340,6 +342,39 @@ void TestServerModel::offersLeftByAnEarlierRunAreDeclined()
     QVERIFY(QTest::qWaitFor([&] { return m_model->httpServer().isListening(); }, 5000));
     QVERIFY(QFileInfo::exists(QString::fromStdString(tmpTasksRoot() + "/" + tid)));
     QCOMPARE(notices(sender), QList<bool>{false});
+}
+
+void TestServerModel::waitingOffersAreCapped()
+{
+    startAndWait();
+    // An offer of one file from a device, sent from an address of its own
+    // (one address may offer only so often), answered with this status.
+    const auto offerFrom = [&](const std::string &device, const char *address, std::string *text = nullptr) {
+        TransferTask task = newOutgoingTask("", 1, loadServerInfo().uid, "sender", "win");
+        task.remote_uid = device;
+        task.local_uid = loadServerInfo().uid;
+        const std::vector<TransferFile> files{newTransferFile(task.uid, "", "/x/a.txt", "", "a.txt", "text/plain", 3)};
+        RawTlsClient c;
+        if (!c.connect(loadServerInfo().port, address) ||
+            !c.send(RawTlsClient::post("/task/recv", jsonText(transferTaskToJson(task, files).get()))))
+            return -1;
+        const RawTlsClient::Answer a = c.readAnswer();
+        if (text)
+            *text = a.body;
+        return a.status;
+    };
+    QSignalSpy boxes(MessageBoxContext::instance(), &MessageBoxContext::msgbox);
+    for (size_t i = 0; i < ServerModel::kMaxWaitingOffersPerDevice; ++i)
+        QCOMPARE(offerFrom("device-x", i < 8 ? "127.0.0.2" : "127.0.0.3"), 200);
+    std::string text;
+    QCOMPARE(offerFrom("device-x", "127.0.0.4", &text), 429);
+    QCOMPARE(text, std::string("Too many offers are waiting for an answer."));
+    QCOMPARE(offerFrom("device-y", "127.0.0.5"), 200); // another device is not held up
+    // One answered, device x may offer one more.
+    QVERIFY(waitForPrompt(boxes).press(MessageBoxContext::No, MessageBoxContext::instance()));
+    QCOMPARE(offerFrom("device-x", "127.0.0.4"), 200);
+    QCOMPARE(QDir(QString::fromStdString(tmpTasksRoot())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
+             int(ServerModel::kMaxWaitingOffersPerDevice) + 1);
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
