@@ -14,6 +14,18 @@ Item {
         return port === root.defaultPort ? ip : ip + ":" + port;
     }
 
+    // The add tile opens the connect form; a device's tile opens the device.
+    function pressTile(d) {
+        if (d.t === "add")
+            devicemgr.connectPresent = true;
+        else
+            devicemgr.gotoDevice(d.row);
+    }
+
+    function sendTo(d, urls) {
+        devicemgr.sendFiles(d.ip, d.port, d.pwd, urls);
+    }
+
     objectName: "devices"
 
     ColumnLayout {
@@ -138,12 +150,7 @@ Item {
                 Accessible.onPressAction: tile.clicked()
                 Keys.onReturnPressed: tile.clicked()
                 Keys.onEnterPressed: tile.clicked()
-                onClicked: {
-                    if (tile.isAdd)
-                        devicemgr.connectPresent = true;
-                    else
-                        devicemgr.gotoDevice(tile.d.row);
-                }
+                onClicked: root.pressTile(tile.d)
 
                 contentItem: ColumnLayout {
                     spacing: Theme.unit / 2
@@ -203,7 +210,7 @@ Item {
                         if (!drop.hasUrls)
                             return;
                         drop.acceptProposedAction();
-                        devicemgr.sendFiles(tile.d.ip, tile.d.port, tile.d.pwd, drop.urls);
+                        root.sendTo(tile.d, drop.urls);
                     }
                 }
             }
