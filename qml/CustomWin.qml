@@ -50,14 +50,14 @@ Item {
 
     Repeater {
         model: root.isMaximized ? [] : [
-            { edges: Qt.TopEdge, cursor: Qt.SizeVerCursor },
-            { edges: Qt.BottomEdge, cursor: Qt.SizeVerCursor },
-            { edges: Qt.LeftEdge, cursor: Qt.SizeHorCursor },
-            { edges: Qt.RightEdge, cursor: Qt.SizeHorCursor },
-            { edges: Qt.TopEdge | Qt.LeftEdge, cursor: Qt.SizeFDiagCursor },
-            { edges: Qt.BottomEdge | Qt.RightEdge, cursor: Qt.SizeFDiagCursor },
-            { edges: Qt.TopEdge | Qt.RightEdge, cursor: Qt.SizeBDiagCursor },
-            { edges: Qt.BottomEdge | Qt.LeftEdge, cursor: Qt.SizeBDiagCursor }
+            { key: "top", edges: Qt.TopEdge, cursor: Qt.SizeVerCursor },
+            { key: "bottom", edges: Qt.BottomEdge, cursor: Qt.SizeVerCursor },
+            { key: "left", edges: Qt.LeftEdge, cursor: Qt.SizeHorCursor },
+            { key: "right", edges: Qt.RightEdge, cursor: Qt.SizeHorCursor },
+            { key: "topLeft", edges: Qt.TopEdge | Qt.LeftEdge, cursor: Qt.SizeFDiagCursor },
+            { key: "bottomRight", edges: Qt.BottomEdge | Qt.RightEdge, cursor: Qt.SizeFDiagCursor },
+            { key: "topRight", edges: Qt.TopEdge | Qt.RightEdge, cursor: Qt.SizeBDiagCursor },
+            { key: "bottomLeft", edges: Qt.BottomEdge | Qt.LeftEdge, cursor: Qt.SizeBDiagCursor }
         ]
 
         MouseArea {
@@ -74,6 +74,7 @@ Item {
             property point pressGlobal
             property rect pressGeometry
 
+            objectName: "customWin.resize." + band.modelData.key
             x: band.isRight ? root.width - root.margin : band.isLeft ? root.margin - Theme.resizeBand : root.margin
             y: band.isBottom ? root.height - root.margin : band.isTop ? root.margin - Theme.resizeBand : root.margin
             width: band.isLeft || band.isRight ? Theme.resizeBand + (band.isCorner ? Theme.resizeBand : 0)

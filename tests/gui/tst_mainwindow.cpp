@@ -46,6 +46,9 @@ private slots:
     void toastTimings();
     void toastIgnoresSecondWhileShowing();
 
+    void dragMovesAndResizes_data();
+    void dragMovesAndResizes();
+    void doubleClickOnHeaderMaximizes();
     void closeWaitsForPage();
 
 private:
@@ -428,6 +431,58 @@ void TestMainWindow::toastIgnoresSecondWhileShowing()
     emit ToastContext::instance()->toast(QStringLiteral("second"), 600);
     QCOMPARE(m_screen->item("myToast.text")->property("text").toString(), QString("first"));
     QTRY_VERIFY(!m_screen->item("myToast"));
+}
+
+void TestMainWindow::dragMovesAndResizes_data()
+{
+    // Offscreen, the window system refuses to move or resize: the window
+    // falls back to its geometry.
+    QTest::addColumn<QString>("handle");
+    QTest::addColumn<QPoint>("drag");
+    QTest::addColumn<QRect>("change"); // of x, y, width, height
+    QTest::newRow("header moves") << "mainHeader" << QPoint(40, 30) << QRect(40, 30, 0, 0);
+    QTest::newRow("right edge") << "customWin.resize.right" << QPoint(60, 5) << QRect(0, 0, 60, 0);
+    QTest::newRow("bottom edge") << "customWin.resize.bottom" << QPoint(5, 50) << QRect(0, 0, 0, 50);
+    QTest::newRow("left edge") << "customWin.resize.left" << QPoint(-30, 5) << QRect(-30, 0, 30, 0);
+    QTest::newRow("top-left corner") << "customWin.resize.topLeft" << QPoint(-20, -10) << QRect(-20, -10, 20, 10);
+    QTest::newRow("not below the minimum")
+        << "customWin.resize.bottomRight" << QPoint(-200, -200) << QRect(0, 0, 0, -118);
+}
+
+void TestMainWindow::dragMovesAndResizes()
+{
+    QFETCH(QString, handle);
+    QFETCH(QPoint, drag);
+    QFETCH(QRect, change);
+    QQuickWindow *window = m_screen->window;
+    const QRect before(100, 100, 1024, 768);
+    window->setGeometry(before);
+    QTRY_COMPARE(window->geometry(), before);
+    QQuickItem *item = m_screen->item(handle);
+    QVERIFY(item && QQuickTest::qWaitForItemPolished(item));
+    const QPoint from = item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
+    // The pointer moves on the screen; the window under it may move too.
+    const QPoint fromOnScreen = window->mapToGlobal(from);
+    const auto local = [window](const QPoint &onScreen) { return onScreen - window->position(); };
+    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, from);
+    // In steps, as a hand moves: the first ones only pass the drag threshold.
+    for (int step = 1; step <= 4; ++step)
+        QTest::mouseMove(window, local(fromOnScreen + drag * step / 4));
+    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, local(fromOnScreen + drag));
+    const QRect expected(before.x() + change.x(), before.y() + change.y(), before.width() + change.width(),
+                         before.height() + change.height());
+    QTRY_COMPARE(window->geometry(), expected);
+}
+
+void TestMainWindow::doubleClickOnHeaderMaximizes()
+{
+    QQuickItem *header = m_screen->item("mainHeader");
+    const QPoint at = header->mapToScene({header->width() / 2, header->height() / 2}).toPoint();
+    QTest::mouseDClick(m_screen->window, Qt::LeftButton, Qt::NoModifier, at);
+    QTRY_COMPARE(m_screen->window->visibility(), QWindow::Maximized);
+    QTRY_COMPARE(m_screen->item("customWin.resize.right"), nullptr); // no resizing while maximised
+    QTest::mouseDClick(m_screen->window, Qt::LeftButton, Qt::NoModifier, at);
+    QTRY_COMPARE(m_screen->window->visibility(), QWindow::Windowed);
 }
 
 void TestMainWindow::closeWaitsForPage()
