@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <filesystem>
@@ -301,14 +302,29 @@ void ServerModel::promptForTask(const std::string &tid, const PeerEndpoint &peer
     const QString text = tr("Want to start receiving %1 files sent by the device (%2)?")
                              .arg(task.status.total)
                              .arg(fromUtf8(task.remote_name));
+    // An answer that comes after the offer expired changes nothing: the sender was told.
     const MessageBoxContext::CallBack yes([this, tid, peer] {
+        if (!isWaiting(tid))
+            return;
         emit selectSaveRoot(InputCallbackModel::Callback([this, tid, peer](const QVariantList &params) {
+            if (!isWaiting(tid)) {
+                showWarningBox(MessageBoxContext::instance(), QString(),
+                               tr("The offer was not answered in time and has been declined."), {}, tr("OK"));
+                return;
+            }
             acceptTask(tid, peer, params.isEmpty() ? QString() : localFolder(params.first()));
         }));
     });
-    const MessageBoxContext::CallBack no([this, tid, peer] { declineTask(tid, peer); });
+    const MessageBoxContext::CallBack no([this, tid, peer] {
+        if (isWaiting(tid))
+            declineTask(tid, peer);
+    });
     showMessageBox(MessageBoxContext::instance(), QString(), text, MessageBoxContext::Question,
                    {{MessageBoxContext::Yes, tr("Yes"), yes}, {MessageBoxContext::No, tr("No"), no}});
+    QTimer::singleShot(m_offerLifetimeMs, this, [this, tid, peer] {
+        if (isWaiting(tid))
+            declineTask(tid, peer);
+    });
 }
 
 void ServerModel::acceptTask(const std::string &tid, const PeerEndpoint &peer, const QString &saveFolder)
@@ -355,6 +371,12 @@ void ServerModel::declineTask(const std::string &tid, const PeerEndpoint &peer)
     notifySender(tid, peer, false);
     TaskStore(false, tmpTasksRoot()).deleteTask(tid, 200);
     forgetWaiting(tid);
+}
+
+bool ServerModel::isWaiting(const std::string &tid)
+{
+    std::lock_guard<std::mutex> lock(m_waitingMutex);
+    return m_waiting.count(tid) > 0;
 }
 
 void ServerModel::forgetWaiting(const std::string &tid)

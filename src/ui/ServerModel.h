@@ -30,6 +30,8 @@ public:
     // further offers are answered 429 and nothing of them is kept.
     static constexpr size_t kMaxWaitingOffersPerDevice = 16;
     static constexpr size_t kMaxWaitingOffers = 64;
+    // An offer nobody answered within this is declined towards its sender.
+    static constexpr int kOfferLifetimeMs = 10 * 60 * 1000;
 
     Q_PROPERTY(QString uid READ uid WRITE setUid NOTIFY uidChanged)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
@@ -48,6 +50,8 @@ public:
     // waiting task and its files, a save folder accepts it, an empty text declines.
     using OfferPolicy = std::function<QString(const TransferTask &task, const std::vector<TransferFile> &files)>;
     void setOfferPolicy(OfferPolicy policy) { m_offerPolicy = std::move(policy); }
+    // How long an offer waits for its answer (kOfferLifetimeMs unless set).
+    void setOfferLifetime(int ms) { m_offerLifetimeMs = ms; }
 
     LanferryUdpServer &udpServer() { return m_udp; }
     LanferryHttpServer &httpServer() { return m_http; }
@@ -104,6 +108,8 @@ private:
     std::mutex m_waitingMutex;
     std::map<std::string, std::string> m_waiting;
     void forgetWaiting(const std::string &tid);
+    bool isWaiting(const std::string &tid);
+    int m_offerLifetimeMs = kOfferLifetimeMs;
     // The task engine asks discovery for peers from its workers; this outlives
     // the model so that a late question finds no service instead of a dangling one.
     struct Discovery {

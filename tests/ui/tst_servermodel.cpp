@@ -44,6 +44,7 @@ private slots:
     void closingDoesNotWaitForASilentSender();
     void offersLeftByAnEarlierRunAreDeclined();
     void waitingOffersAreCapped();
+    void unansweredOffersExpire();
 
 private:
     static int freePort()
@@ -375,6 +376,28 @@ void TestServerModel::waitingOffersAreCapped()
     QCOMPARE(offerFrom("device-x", "127.0.0.4"), 200);
     QCOMPARE(QDir(QString::fromStdString(tmpTasksRoot())).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(),
              int(ServerModel::kMaxWaitingOffersPerDevice) + 1);
+}
+
+void TestServerModel::unansweredOffersExpire()
+{
+    RawTlsServer sender([](const RawTlsServer::Request &, int) -> RawTlsServer::Reply {
+        return {RawTlsServer::answer("HTTP/1.1 200 OK", std::string())};
+    });
+    m_model->setOfferLifetime(300);
+    startAndWait();
+    QSignalSpy boxes(MessageBoxContext::instance(), &MessageBoxContext::msgbox);
+    QSignalSpy folders(m_model.get(), &ServerModel::selectSaveRoot);
+    const std::string tid = offer(sender.port());
+    QVERIFY(!tid.empty());
+    const MessageBoxRequest prompt = waitForPrompt(boxes);
+    // Nobody answers: the sender hears a decline and the offer goes.
+    QVERIFY(QTest::qWaitFor([&] { return !notices(sender).isEmpty(); }, 10000));
+    QCOMPARE(notices(sender), QList<bool>{false});
+    QTRY_VERIFY(!QFileInfo::exists(QString::fromStdString(tmpTasksRoot() + "/" + tid)));
+    // A late Yes changes nothing.
+    QVERIFY(prompt.press(MessageBoxContext::Yes, MessageBoxContext::instance()));
+    QCOMPARE(folders.count(), 0);
+    QCOMPARE(notices(sender), QList<bool>{false});
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
