@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 
 // A modal card centred on the window, closed only by its own buttons or Escape.
 Popup {
@@ -17,7 +18,18 @@ Popup {
         border.color: Theme.border
     }
 
-    Overlay.modal: Rectangle {
-        color: Theme.scrim
+    // Dims the window's page only, not the transparent shadow around it.
+    Overlay.modal: Item {
+        Rectangle {
+            id: scrim
+
+            readonly property bool isMaximized: control.Overlay.overlay !== null
+                                                && control.Overlay.overlay.Window.visibility === Window.Maximized
+
+            anchors.fill: parent
+            anchors.margins: scrim.isMaximized ? 0 : Theme.shadowSize
+            radius: scrim.isMaximized ? 0 : Theme.radiusWindow
+            color: Theme.scrim
+        }
     }
 }

@@ -41,6 +41,7 @@ private slots:
     void messageBox_data();
     void messageBox();
     void messageBoxButtons();
+    void keyboardReachesNavigation();
 
     void toastTimings_data();
     void toastTimings();
@@ -394,6 +395,29 @@ void TestMainWindow::messageBoxButtons()
     QTest::keyClick(m_screen->window, Qt::Key_Return);
     QTRY_VERIFY(!m_screen->item("messageBox"));
     QCOMPARE(pressed, (QStringList{"no", "yes"}));
+}
+
+void TestMainWindow::keyboardReachesNavigation()
+{
+    navTo("home.qml", "home");
+    QQuickItem *devices = m_screen->item("mainLeft.devices");
+    for (int i = 0; i < 20 && !devices->hasActiveFocus(); ++i)
+        QTest::keyClick(m_screen->window, Qt::Key_Tab);
+    QVERIFY(devices->hasActiveFocus());
+    QVERIFY(devices->property("visualFocus").toBool()); // the ring shows
+    QTest::keyClick(m_screen->window, Qt::Key_Return);
+    QTRY_COMPARE(pageName(), QString("devices"));
+
+    // Escape answers a box with its last button.
+    QStringList pressed;
+    showYesNoBox(MessageBoxContext::instance(), "", "Sure?",
+                 MessageBoxContext::CallBack([&pressed] { pressed << "yes"; }),
+                 MessageBoxContext::CallBack([&pressed] { pressed << "no"; }));
+    QTRY_VERIFY(m_screen->item("messageBox.button.0"));
+    QTRY_VERIFY(m_screen->item("messageBox.button.0")->hasActiveFocus());
+    QTest::keyClick(m_screen->window, Qt::Key_Escape);
+    QTRY_VERIFY(!m_screen->item("messageBox"));
+    QCOMPARE(pressed, QStringList{"no"});
 }
 
 void TestMainWindow::toastTimings_data()
