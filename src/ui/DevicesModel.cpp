@@ -13,6 +13,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 
 QString fromUtf8(const std::string &s)
@@ -124,10 +126,38 @@ QVariantMap DevicesModel::row(int r) const
 void DevicesModel::reloadDevices()
 {
     ServerModel *server = ServerModel::instance();
-    m_model->resetWith([&] {
-        m_devices =
-            server ? server->udpServer().listServers(std::string()) : std::vector<LanferryUdpServer::ServerItem>();
-    });
+    const std::vector<LanferryUdpServer::ServerItem> fresh =
+        server ? server->udpServer().listServers(std::string()) : std::vector<LanferryUdpServer::ServerItem>();
+    // Row by row, not a reset: a view keeps its tiles (and what is being
+    // dragged onto one) while devices come and go. Both lists are in address order.
+    const auto same = [](const LanferryUdpServer::ServerItem &a, const LanferryUdpServer::ServerItem &b) {
+        return a.port == b.port && a.info.uid == b.info.uid && a.info.name == b.info.name &&
+               a.info.type == b.info.type && a.info.pwd == b.info.pwd;
+    };
+    int firstMoved = -1; // rows from here on have a new number
+    size_t i = 0, j = 0;
+    while (i < m_devices.size() || j < fresh.size()) {
+        const int at = int(i);
+        if (j >= fresh.size() || (i < m_devices.size() && m_devices[i].ip < fresh[j].ip)) {
+            m_model->removeRowsWith(at, 1, [&] { m_devices.erase(m_devices.begin() + at); });
+            firstMoved = firstMoved < 0 ? at : std::min(firstMoved, at);
+        } else if (i >= m_devices.size() || fresh[j].ip < m_devices[i].ip) {
+            m_model->insertRowsWith(at, 1, [&] { m_devices.insert(m_devices.begin() + at, fresh[j]); });
+            firstMoved = firstMoved < 0 ? at + 1 : std::min(firstMoved, at + 1);
+            ++i;
+            ++j;
+        } else {
+            const bool changed = !same(m_devices[i], fresh[j]);
+            m_devices[i] = fresh[j];
+            if (changed)
+                m_model->update(at, 1);
+            ++i;
+            ++j;
+        }
+    }
+    // Each row tells its number: those after a change moved.
+    if (firstMoved >= 0 && firstMoved < int(m_devices.size()))
+        m_model->update(firstMoved, int(m_devices.size()) - firstMoved);
 }
 
 void DevicesModel::connectDeviceTodo(bool promptPassword, const QString &ip, int port, const QString &passcode,

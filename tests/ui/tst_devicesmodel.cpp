@@ -19,6 +19,8 @@
 #include "../client/RawTlsServer.h"
 
 #include <QElapsedTimer>
+#include <QUdpSocket>
+#include <QAbstractItemModelTester>
 #include <QtTest>
 
 #include <memory>
@@ -40,6 +42,7 @@ private slots:
     void help();
     void closingDoesNotWaitForASilentDevice_data();
     void closingDoesNotWaitForASilentDevice();
+    void devicesComeAndGoRowByRow();
 
 private:
     DevicesModel *devices() { return DevicesModel::instance(); }
@@ -172,7 +175,7 @@ void TestDevicesModel::connectByAddress()
         port = peer->port;
     }
     devices()->setConnectPresent(true);
-    QSignalSpy resets(devices()->itemModel(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(devices()->itemModel(), &QAbstractItemModel::rowsInserted);
 
     const QString ip = nextAddress();
     devices()->connectDevice(ip, port, passcode);
@@ -182,7 +185,7 @@ void TestDevicesModel::connectByAddress()
     if (message.isEmpty()) {
         QCOMPARE(m_boxes->count(), 0);
         QVERIFY(!devices()->connectPresent());
-        QVERIFY(resets.count() >= 1);
+        QVERIFY(inserted.count() >= 1); // its tile comes in as a row of its own
         // Added by hand: it stays although it never announces itself.
         const QVariantMap row = rowAt(ip);
         QCOMPARE(row["t"].toString(), QString("device"));
@@ -387,6 +390,38 @@ void TestDevicesModel::closingDoesNotWaitForASilentDevice()
         QVERIFY(silent.requests().size() <= before + 1);
     }
     QCOMPARE(m_boxes->count(), 0);
+}
+
+void TestDevicesModel::devicesComeAndGoRowByRow()
+{
+    QAbstractItemModel *model = devices()->itemModel();
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(model, &QAbstractItemModel::rowsRemoved);
+    const auto say = [](const char *from, const char *uid, const char *msg) {
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress(QString(from)), 0));
+        const QByteArray text = QByteArray("{ \"uid\": \"") + uid + "\", \"name\": \"" + uid +
+                                "\", \"type\": \"win\", \"port\": 1, \"msg\": \"" + msg + "\" }";
+        QCOMPARE(socket.writeDatagram(text, QHostAddress::LocalHost, quint16(loadServerInfo().port)),
+                 qint64(text.size()));
+    };
+    say("127.0.0.30", "later-in-order", "server");
+    QTRY_VERIFY(!rowAt("127.0.0.30").isEmpty());
+    say("127.0.0.29", "earlier-in-order", "server");
+    QTRY_VERIFY(!rowAt("127.0.0.29").isEmpty());
+    // Each row still tells its own number after one came in before it.
+    QCOMPARE(rowOf(rowAt("127.0.0.30")["row"].toInt())["ip"].toString(), QString("127.0.0.30"));
+    QCOMPARE(rowAt("127.0.0.30")["row"].toInt(), rowAt("127.0.0.29")["row"].toInt() + 1);
+    say("127.0.0.29", "earlier-in-order", "bye");
+    QTRY_VERIFY(rowAt("127.0.0.29").isEmpty());
+    QCOMPARE(rowOf(rowAt("127.0.0.30")["row"].toInt())["ip"].toString(), QString("127.0.0.30"));
+    // Tiles come and go one by one (the list is never reset).
+    QCOMPARE(resets.count(), 0);
+    QVERIFY(inserted.count() >= 2);
+    QVERIFY(removed.count() >= 1);
+    QCOMPARE(rowOf(model->rowCount() - 1)["t"].toString(), QString("add"));
 }
 
 QTEST_GUILESS_MAIN(TestDevicesModel)
