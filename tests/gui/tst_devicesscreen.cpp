@@ -17,6 +17,9 @@
 
 using namespace screentest;
 
+// Waits on the other process and the network, under sanitizers and a loaded machine.
+constexpr int kNetwork = 30000;
+
 class TestDevicesScreen : public QObject {
     Q_OBJECT
 private slots:
@@ -104,7 +107,7 @@ void TestDevicesScreen::connectByAddressThenDrop()
     typeInto(m_screen->item("connectForm.port"), QString::number(bob.port));
     typeInto(m_screen->item("connectForm.password"), "nope");
     press("connectForm.ok");
-    QTRY_COMPARE(boxText(), QString("Incorrect connection password."));
+    QTRY_COMPARE_WITH_TIMEOUT(boxText(), QString("Incorrect connection password."), kNetwork);
     press("messageBox.button.0");
     QTRY_VERIFY(!m_screen->item("messageBox"));
     QVERIFY(m_screen->item("connectForm"));
@@ -113,7 +116,7 @@ void TestDevicesScreen::connectByAddressThenDrop()
     // Blanks around the password are not part of it.
     typeInto(m_screen->item("connectForm.password"), " secret ");
     QTest::keyClick(m_screen->window, Qt::Key_Return);
-    QTRY_VERIFY(!m_screen->item("connectForm"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_screen->item("connectForm"), kNetwork);
     QQuickItem *tile = nullptr;
     QTRY_VERIFY((tile = m_screen->item("devices.tile.127.0.0.1")));
     QCOMPARE(m_screen->item("devices.tile.127.0.0.1.address")->property("text").toString(),
@@ -141,19 +144,19 @@ void TestDevicesScreen::connectByAddressThenDrop()
     dropFiles(tile, {QUrl::fromLocalFile(a.fileName()), QUrl::fromLocalFile(outbox + "/folder")});
 
     QQuickItem *password = nullptr;
-    QTRY_VERIFY((password = m_screen->item("passowrdInputForm.password")));
+    QTRY_VERIFY_WITH_TIMEOUT((password = m_screen->item("passowrdInputForm.password")), kNetwork);
     QTRY_VERIFY(password->hasActiveFocus());
     QVERIFY(!m_screen->item("passowrdInputForm.ok")->isEnabled());
     for (const char c : QByteArray("changed"))
         QTest::keyClick(m_screen->window, c);
     QTest::keyClick(m_screen->window, Qt::Key_Return);
-    QTRY_VERIFY(!m_screen->item("passowrdInputForm"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_screen->item("passowrdInputForm"), kNetwork);
 
     QTRY_VERIFY_WITH_TIMEOUT(QFile(inbox + "/a.txt").size() == 11 && QFile(inbox + "/folder/b.bin").size() == 300000,
                              60000);
     // A sent task shows the tasks screen, which this program does not have yet.
     QStringList warnings;
-    QTRY_VERIFY((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()));
+    QTRY_VERIFY_WITH_TIMEOUT((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()), kNetwork);
     QCOMPARE(warnings.size(), warnings.filter("Tasks.qml").size());
 }
 
@@ -173,10 +176,10 @@ void TestDevicesScreen::offerAskedForAFolder()
 
     // Cancelling the folder dialog declines the offer.
     carol.command(send);
-    QTRY_VERIFY(boxText().contains("carol"));
+    QTRY_VERIFY_WITH_TIMEOUT(boxText().contains("carol"), kNetwork);
     press("messageBox.button.0");
     QFileDialog *dialog = nullptr;
-    QTRY_VERIFY((dialog = folderDialog()));
+    QTRY_VERIFY_WITH_TIMEOUT((dialog = folderDialog()), kNetwork);
     QCOMPARE(dialog->windowTitle(), QString("Select the save directory"));
     QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
     dialog->reject();
@@ -185,9 +188,9 @@ void TestDevicesScreen::offerAskedForAFolder()
 
     // Choosing a folder accepts it, and the files arrive there.
     carol.command(send);
-    QTRY_VERIFY(boxText().contains("carol"));
+    QTRY_VERIFY_WITH_TIMEOUT(boxText().contains("carol"), kNetwork);
     press("messageBox.button.0");
-    QTRY_VERIFY((dialog = folderDialog()));
+    QTRY_VERIFY_WITH_TIMEOUT((dialog = folderDialog()), kNetwork);
     dialog->setDirectory(inbox);
     dialog->selectFile(inbox);
     static_cast<QDialog *>(dialog)->accept(); // as the dialog's own button does
@@ -196,7 +199,7 @@ void TestDevicesScreen::offerAskedForAFolder()
     // have yet; and the offscreen platform says once that it cannot size a
     // widget window.
     QStringList warnings;
-    QTRY_VERIFY((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()));
+    QTRY_VERIFY_WITH_TIMEOUT((warnings << takeWarnings(), !warnings.filter("Tasks.qml").isEmpty()), kNetwork);
     warnings.removeAll("This plugin does not support propagateSizeHints()");
     QCOMPARE(warnings.size(), warnings.filter("Tasks.qml").size());
 }
