@@ -1,12 +1,12 @@
 #include "LanferryHttpServer.h"
 
 #include "BuiltinCertificate.h"
+#include "ReadBufferPool.h"
 
 #include "core/Json.h"
 #include "store/ShareFilesDb.h"
 #include "store/TaskStore.h"
 
-#include <httplib.h>
 #include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -29,7 +29,7 @@ constexpr const char *kText = "text/plain";
 constexpr const char *kJson = "application/json";
 constexpr const char *kSharingDisabled = "The sharing function has been disabled.";
 
-void answer(httplib::Response &res, int status, const std::string &body, const char *type = kText)
+void answer(ServerAnswer &res, int status, const std::string &body, const char *type = kText)
 {
     res.status = status;
     res.set_content(body, type);
@@ -73,19 +73,7 @@ bool isAcceptableSubPath(const std::string &subpath)
     }
 }
 
-// The buffer this worker thread reads chunks into; made once per thread.
-// Left uninitialised (only the bytes read are sent): clearing it cost tens of
-// milliseconds on a worker's first read and made all of it resident, even on
-// workers that only ever serve small files.
-char *threadReadBuffer()
-{
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer)
-        buffer.reset(new char[LanferryHttpServer::kReadBufferSize]);
-    return buffer.get();
-}
-
-JsonPtr parseBody(const httplib::Request &req)
+JsonPtr parseBody(const IncomingRequest &req)
 {
     return jsonParse(req.body); // not JSON: every key reads as empty
 }
@@ -94,25 +82,10 @@ JsonPtr parseBody(const httplib::Request &req)
 
 LanferryHttpServer::LanferryHttpServer()
 {
-    m_server = std::make_unique<httplib::SSLServer>([](SSL_CTX &ctx) { return setUpTls(ctx); });
     const size_t workers = std::max<size_t>(8, static_cast<size_t>(std::max(1, QThread::idealThreadCount())) - 1);
-    m_server->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-    m_server->set_keep_alive_max_count(100);
-    m_server->set_keep_alive_timeout(5);
-    m_server->set_read_timeout(5, 0);
-    m_server->set_write_timeout(5, 0);
-    m_server->set_payload_max_length(kMaxBodySize);
-    // Only SO_REUSEADDR: a port held by another program must make our bind fail.
-    // TCP_NODELAY (taken over by every accepted connection): an answer's last
-    // short segment must not wait for the peer's delayed acknowledgement,
-    // which cost 40 ms per piece and per small file.
-    m_server->set_tcp_nodelay(true);
-    m_server->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    setUpRoutes();
+    m_readBuffers = std::make_shared<ReadBufferPool>(workers, static_cast<size_t>(kReadBufferSize));
+    m_frontEnd = std::make_unique<HttpsFrontEnd>(
+        [this](Request &req, HttpsFrontEnd::Route *r) { return route(req, r); }, workers);
 }
 
 LanferryHttpServer::~LanferryHttpServer()
@@ -120,60 +93,72 @@ LanferryHttpServer::~LanferryHttpServer()
     stop();
 }
 
-void LanferryHttpServer::setUpRoutes()
+bool LanferryHttpServer::route(Request &req, HttpsFrontEnd::Route *route)
 {
-    httplib::SSLServer &s = *m_server;
-    // Runs before the frame reads the body.
-    s.set_pre_routing_handler([](const Request &req, Response &res) {
-        // Bodies are read only when their length is known up front, so the size limit always holds.
-        if (req.has_header("Transfer-Encoding")) {
-            answer(res, 411, "Chunked request bodies are not accepted.");
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
+    using Pool = HttpsFrontEnd::Pool;
+    using Handler = void (LanferryHttpServer::*)(const Request &, Response &);
+    struct Fixed {
+        const char *method;
+        const char *path;
+        Handler handler;
+        bool password;
+        size_t maxBody;
+        Pool pool;
+    };
+    static const Fixed fixed[] = {
+        {"GET", "/", &LanferryHttpServer::handleIdentity, true, kMaxSmallBodySize, Pool::Quick},
+        {"POST", "/file/read", &LanferryHttpServer::handleFileRead, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/task/recv", &LanferryHttpServer::handleTaskRecv, true, kMaxBodySize, Pool::Work},
+        {"POST", "/task/recv/notif", &LanferryHttpServer::handleTaskNotif, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/task/recv/progress", &LanferryHttpServer::handleTaskProgress, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/task/recv/start", &LanferryHttpServer::handleTaskStart, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/task/recv/stop", &LanferryHttpServer::handleTaskStop, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/share/files", &LanferryHttpServer::handleShareFiles, true, kMaxSmallBodySize, Pool::Work},
+        {"POST", "/share/req", &LanferryHttpServer::handleShareReq, true, kMaxSmallBodySize, Pool::Work},
+    };
+    Handler handler = nullptr;
+    bool password = false;
+    for (const Fixed &f : fixed) {
+        if (req.method == f.method && req.path == f.path) {
+            handler = f.handler;
+            password = f.password;
+            route->maxBody = f.maxBody;
+            route->pool = f.pool;
+            break;
         }
-        // The frame would inflate a compressed body with no limit on what comes
-        // out; no peer of ours compresses.
-        const std::string encoding = req.get_header_value("Content-Encoding");
-        if (!encoding.empty() && encoding != "identity") {
-            answer(res, 415, "Compressed request bodies are not accepted.");
-            res.set_header("Connection", "close");
-            return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!handler && req.method == "GET") {
+        // "/file/thumb/<tid>/<fid>" and "/share/thumb/<id>": no password, decoded parameters.
+        std::vector<std::string> parts;
+        size_t start = 1;
+        while (start <= req.path.size()) {
+            size_t slash = req.path.find('/', start);
+            if (slash == std::string::npos)
+                slash = req.path.size();
+            parts.push_back(req.path.substr(start, slash - start));
+            start = slash + 1;
         }
-        // Every body is JSON, whatever its label says. Labelled as a form, the
-        // frame would refuse it above 8 KiB and parse it into fields; labelled
-        // as multipart, it would split it into parts. Without the label it
-        // reads every body whole and raw, up to the size limit. The handler
-        // gets a const view, but the request is the frame's own modifiable
-        // object for this one exchange.
-        const_cast<Request &>(req).headers.erase("Content-Type");
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    s.set_exception_handler([](const Request &, Response &res, std::exception_ptr ep) {
-        try {
-            std::rethrow_exception(ep);
-        } catch (const std::exception &e) {
-            std::fprintf(stderr, "lanferry: request failed: %s\n", e.what());
-        } catch (...) {
-            std::fprintf(stderr, "lanferry: request failed\n");
+        for (const std::string &p : parts) {
+            if (p.empty())
+                return false;
         }
-        answer(res, 500, "Internal error.");
-    });
-    s.set_error_handler([](const Request &, Response &res) {
-        if (res.status == 413 && res.body.empty())
-            res.set_content("Request body too large.", kText);
-    });
-
-    s.Get("/", [this](const Request &q, Response &r) { handleIdentity(q, r); });
-    s.Post("/file/read", [this](const Request &q, Response &r) { handleFileRead(q, r); });
-    s.Get("/file/thumb/([^/]+)/([^/]+)", [this](const Request &q, Response &r) { handleFileThumb(q, r); });
-    s.Post("/task/recv", [this](const Request &q, Response &r) { handleTaskRecv(q, r); });
-    s.Post("/task/recv/notif", [this](const Request &q, Response &r) { handleTaskNotif(q, r); });
-    s.Post("/task/recv/progress", [this](const Request &q, Response &r) { handleTaskProgress(q, r); });
-    s.Post("/task/recv/start", [this](const Request &q, Response &r) { handleTaskStartStop(q, r, true); });
-    s.Post("/task/recv/stop", [this](const Request &q, Response &r) { handleTaskStartStop(q, r, false); });
-    s.Post("/share/files", [this](const Request &q, Response &r) { handleShareFiles(q, r); });
-    s.Post("/share/req", [this](const Request &q, Response &r) { handleShareReq(q, r); });
-    s.Get("/share/thumb/([^/]+)", [this](const Request &q, Response &r) { handleShareThumb(q, r); });
+        if (parts.size() == 4 && parts[0] == "file" && parts[1] == "thumb")
+            handler = &LanferryHttpServer::handleFileThumb;
+        else if (parts.size() == 3 && parts[0] == "share" && parts[1] == "thumb")
+            handler = &LanferryHttpServer::handleShareThumb;
+        if (!handler)
+            return false;
+        for (size_t i = 2; i < parts.size(); ++i)
+            req.matches.push_back(percentDecode(parts[i]));
+        route->maxBody = kMaxSmallBodySize;
+        route->pool = Pool::Work;
+    }
+    if (!handler)
+        return false;
+    if (password)
+        route->beforeBody = [this](const Request &q, Response &r) { return checkPassword(q, r); };
+    route->handle = [this, handler](Request &q, Response &r) { (this->*handler)(q, r); };
+    return true;
 }
 
 bool LanferryHttpServer::checkPassword(const Request &req, Response &res)
@@ -201,18 +186,13 @@ bool LanferryHttpServer::checkPassword(const Request &req, Response &res)
     return false;
 }
 
-void LanferryHttpServer::handleIdentity(const Request &req, Response &res)
+void LanferryHttpServer::handleIdentity(const Request &, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     answer(res, 200, jsonText(serverInfoToJson(loadServerInfo(), false).get()), kJson);
 }
 
 void LanferryHttpServer::handleFileRead(const Request &req, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
-    char *buffer = threadReadBuffer();
     const JsonPtr body = parseBody(req);
     const std::string tid = jsonString(body.get(), "tid");
     const std::string fid = jsonString(body.get(), "fid");
@@ -224,7 +204,9 @@ void LanferryHttpServer::handleFileRead(const Request &req, Response &res)
     if (!subpath.empty() && (file.mime != kDirectoryMime || !isAcceptableSubPath(subpath)))
         return answer(res, 403, "Invalid File.");
 
-    const OnReadFileResult r = onReadFile(tid, file, subpath, offset, buffer, kReadBufferSize);
+    // Held until the answer is out; a read waits for a buffer when all are lent.
+    const std::shared_ptr<char> buffer = m_readBuffers->take();
+    const OnReadFileResult r = onReadFile(tid, file, subpath, offset, buffer.get(), kReadBufferSize);
     if (r.failed)
         return answer(res, 500, r.data);
     if (r.isDir) {
@@ -234,15 +216,10 @@ void LanferryHttpServer::handleFileRead(const Request &req, Response &res)
     if (r.eof)
         res.set_header("X-EOF", "1");
     res.status = 200;
-    const size_t size = static_cast<size_t>(std::clamp(r.size, 0, kReadBufferSize));
-    if (size == 0) {
-        res.set_content(std::string(), "application/octet-stream");
-        return;
-    }
-    // Sent straight from this worker's buffer, which it does not touch again before the answer is out.
-    res.set_content_provider(
-        size, "application/octet-stream",
-        [buffer](size_t from, size_t length, httplib::DataSink &sink) { return sink.write(buffer + from, length); });
+    res.contentType = "application/octet-stream";
+    res.dataSize = static_cast<size_t>(std::clamp(r.size, 0, kReadBufferSize));
+    if (res.dataSize > 0)
+        res.data = buffer; // sent straight from the buffer
 }
 
 bool LanferryHttpServer::findSendFile(const std::string &tid, const std::string &fid, bool needSharingOn,
@@ -301,8 +278,8 @@ void LanferryHttpServer::answerThumb(const std::string &path, const Request &req
 
 void LanferryHttpServer::handleFileThumb(const Request &req, Response &res)
 {
-    const std::string tid = req.matches[1];
-    const std::string fid = req.matches[2];
+    const std::string tid = req.matches[0];
+    const std::string fid = req.matches[1];
     TransferFile file;
     if (!findSendFile(tid, fid, false, &file, res))
         return;
@@ -311,8 +288,6 @@ void LanferryHttpServer::handleFileThumb(const Request &req, Response &res)
 
 void LanferryHttpServer::handleTaskRecv(const Request &req, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     const JsonPtr body = parseBody(req);
     std::vector<TransferFile> files;
     TransferTask task = transferTaskFromJson(body.get(), &files);
@@ -337,8 +312,6 @@ void LanferryHttpServer::handleTaskRecv(const Request &req, Response &res)
 
 void LanferryHttpServer::handleTaskNotif(const Request &req, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     const JsonPtr body = parseBody(req);
     const std::string tid = jsonString(body.get(), "tid");
     const bool accept = jsonBool(body.get(), "accept");
@@ -359,8 +332,6 @@ void LanferryHttpServer::handleTaskNotif(const Request &req, Response &res)
 
 void LanferryHttpServer::handleTaskProgress(const Request &req, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     const JsonPtr body = parseBody(req);
     const std::string tid = jsonString(body.get(), "tid");
     const std::string fid = jsonString(body.get(), "fid");
@@ -379,10 +350,18 @@ void LanferryHttpServer::handleTaskProgress(const Request &req, Response &res)
     answer(res, 200, std::string());
 }
 
+void LanferryHttpServer::handleTaskStart(const Request &req, Response &res)
+{
+    handleTaskStartStop(req, res, true);
+}
+
+void LanferryHttpServer::handleTaskStop(const Request &req, Response &res)
+{
+    handleTaskStartStop(req, res, false);
+}
+
 void LanferryHttpServer::handleTaskStartStop(const Request &req, Response &res, bool start)
 {
-    if (!checkPassword(req, res))
-        return;
     const JsonPtr body = parseBody(req);
     const std::string tid = jsonString(body.get(), "tid");
     if (start)
@@ -392,10 +371,8 @@ void LanferryHttpServer::handleTaskStartStop(const Request &req, Response &res, 
     answer(res, 200, std::string());
 }
 
-void LanferryHttpServer::handleShareFiles(const Request &req, Response &res)
+void LanferryHttpServer::handleShareFiles(const Request &, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     JsonPtr list(json_object_new_array());
     ShareFilesDb &shares = ShareFilesDb::instance();
     if (shares.isEnabled()) {
@@ -414,15 +391,13 @@ void LanferryHttpServer::handleShareThumb(const Request &req, Response &res)
     if (!shares.isEnabled())
         return answer(res, 403, kSharingDisabled);
     ShareFile entry;
-    if (!shares.getFile(req.matches[1], &entry))
+    if (!shares.getFile(req.matches[0], &entry))
         return answer(res, 404, "Invalid File.");
     answerThumb(entry.thumb, req, res);
 }
 
 void LanferryHttpServer::handleShareReq(const Request &req, Response &res)
 {
-    if (!checkPassword(req, res))
-        return;
     ShareFilesDb &shares = ShareFilesDb::instance();
     if (!shares.isEnabled())
         return answer(res, 403, kSharingDisabled);
@@ -460,52 +435,28 @@ bool LanferryHttpServer::start()
         return false;
     }
     stop();
-    if (!m_server->is_valid()) {
-        // The frame cannot serve without TLS; report it the way a failed bind is reported.
+    const int port = loadServerInfo().port;
+    const bool started = m_frontEnd->start(port, setUpTls, [this](int error) {
+        setLastError("Server start failed, return " + std::to_string(error));
+        onServerError("Server start failed, return " + std::to_string(error));
+    });
+    if (!started) {
+        // Nothing can be served without TLS; report it the way a failed bind is reported.
         setLastError("The built-in TLS certificate cannot be used.");
         onServerError("Server start failed, return " + std::to_string(EINVAL));
         return false;
     }
-    const int port = loadServerInfo().port;
-    m_stopping = false;
-    m_threadDone = false;
-    m_thread = std::make_unique<std::thread>([this, port] { listen(port); });
     return true;
-}
-
-void LanferryHttpServer::listen(int port)
-{
-    errno = 0;
-    bool ok = m_server->bind_to_port("0.0.0.0", port);
-    int err = errno;
-    if (ok) {
-        ok = m_server->listen_after_bind();
-        err = errno;
-    }
-    if (!ok && !m_stopping) {
-        setLastError("Server start failed, return " + std::to_string(err));
-        onServerError("Server start failed, return " + std::to_string(err));
-    }
-    m_threadDone = true;
 }
 
 void LanferryHttpServer::stop()
 {
-    if (!m_thread)
-        return;
-    m_stopping = true;
-    // The accept loop may not have begun yet; keep closing until the thread is out of it.
-    while (!m_threadDone) {
-        m_server->stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    m_thread->join();
-    m_thread.reset();
+    m_frontEnd->stop();
 }
 
 bool LanferryHttpServer::isListening() const
 {
-    return m_thread && !m_threadDone && m_server->is_running();
+    return m_frontEnd->isListening();
 }
 
 std::string LanferryHttpServer::lastError() const

@@ -5,28 +5,24 @@
 // must all be set before start().
 #pragma once
 
+#include "HttpExchange.h"
+#include "HttpsFrontEnd.h"
 #include "PasswordAttemptLimiter.h"
-#include "RequestRateLimiter.h"
 #include "ReadResults.h"
+#include "RequestRateLimiter.h"
 
 #include "core/ServerInfo.h"
 #include "store/ShareFile.h"
 #include "store/TransferRecords.h"
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-namespace httplib {
-class SSLServer;
-struct Request;
-struct Response;
-} // namespace httplib
+class ReadBufferPool;
 
 class LanferryHttpServer {
 public:
@@ -36,8 +32,10 @@ public:
     static constexpr int kMaxOffersPerMinute = 16;
     // Send file records remembered between requests (all dropped when full).
     static constexpr size_t kSendFilesKept = 4096;
-    // Larger request bodies are refused with 413.
+    // Larger offers (/task/recv) are refused with 413, before any of them is read.
     static constexpr size_t kMaxBodySize = 64u * 1024 * 1024;
+    // The same for every other route's body.
+    static constexpr size_t kMaxSmallBodySize = 1024 * 1024;
 
     std::function<OnReadFileResult(const std::string &tid, const TransferFile &file, const std::string &subpath,
                                    int64_t offset, char *buffer, int32_t size)>
@@ -59,21 +57,23 @@ public:
     LanferryHttpServer &operator=(const LanferryHttpServer &) = delete;
 
     // Stops, then listens on all IPv4 interfaces at the port now in the
-    // settings, on a thread of its own. A failure to listen is reported later
+    // settings, served by threads of its own. A failure to listen is reported later
     // through onServerError. Answers false at once (and does nothing) when a
     // callback is missing or the TLS material is unusable; lastError says why.
     bool start();
-    // Closes the listening socket and joins the listening thread. Safe when stopped.
+    // Closes the listening socket and every connection, and waits for the
+    // requests under way. Safe when stopped.
     void stop();
     // True while the accept loop runs.
     bool isListening() const;
     std::string lastError() const;
 
 private:
-    using Request = httplib::Request;
-    using Response = httplib::Response;
+    using Request = IncomingRequest;
+    using Response = ServerAnswer;
 
-    void setUpRoutes();
+    // The route for a request head; false when there is none.
+    bool route(Request &req, HttpsFrontEnd::Route *route);
     // False (with the answer set) when the request may not pass.
     bool checkPassword(const Request &req, Response &res);
 
@@ -83,6 +83,8 @@ private:
     void handleTaskRecv(const Request &req, Response &res);
     void handleTaskNotif(const Request &req, Response &res);
     void handleTaskProgress(const Request &req, Response &res);
+    void handleTaskStart(const Request &req, Response &res);
+    void handleTaskStop(const Request &req, Response &res);
     void handleTaskStartStop(const Request &req, Response &res, bool start);
     void handleShareFiles(const Request &req, Response &res);
     void handleShareThumb(const Request &req, Response &res);
@@ -94,13 +96,10 @@ private:
     bool findSendFile(const std::string &tid, const std::string &fid, bool needSharingOn, TransferFile *file,
                       Response &res);
 
-    void listen(int port);
     void setLastError(std::string text);
 
-    std::unique_ptr<httplib::SSLServer> m_server;
-    std::unique_ptr<std::thread> m_thread;
-    std::atomic<bool> m_threadDone{true};
-    std::atomic<bool> m_stopping{false};
+    std::unique_ptr<HttpsFrontEnd> m_frontEnd;
+    std::shared_ptr<ReadBufferPool> m_readBuffers;
     PasswordAttemptLimiter m_limiter;
     // Offers (each a prompt and a task folder) from one address in a minute.
     RequestRateLimiter m_offers{kMaxOffersPerMinute, std::chrono::minutes(1)};
