@@ -125,19 +125,16 @@ class Session;
 struct HttpsFrontEnd::Engine {
     explicit Engine(size_t workThreads) : quick(kQuickThreads), work(workThreads) {}
 
-    // False when the address or the whole server is at its connection limit.
-    bool admit(const std::string &address)
+    // False when the address is at its connection limit, or the whole server
+    // is and no connection waits for a request that could make room.
+    bool admit(const std::string &address);
+    // Connections waiting for a request (TLS handshake, idle or head under
+    // way): at the server's limit, the one waiting longest makes room.
+    void markWaiting(Session *session, const std::shared_ptr<Session> &self, const std::string &address);
+    void unmarkWaiting(Session *session)
     {
         std::lock_guard<std::mutex> lock(countMutex);
-        int &mine = perAddress[address];
-        if (mine >= kMaxConnectionsPerAddress || total >= kMaxConnections) {
-            if (mine == 0)
-                perAddress.erase(address);
-            return false;
-        }
-        ++mine;
-        ++total;
-        return true;
+        waiting.erase(session);
     }
     void release(const std::string &address)
     {
@@ -167,6 +164,12 @@ struct HttpsFrontEnd::Engine {
     std::mutex countMutex;
     std::map<std::string, int> perAddress;
     int total = 0;
+    struct Waiting {
+        Clock::time_point since;
+        std::string address;
+        std::weak_ptr<Session> session;
+    };
+    std::map<Session *, Waiting> waiting;
     size_t bodyBytes = 0;
     WorkerPool quick;
     WorkerPool work;
@@ -187,12 +190,18 @@ public:
     }
     ~Session()
     {
+        m_engine.unmarkWaiting(this);
         m_engine.releaseBody(m_bodyReserved);
         m_engine.release(m_address);
     }
 
+    // Ends the connection; on the session's own executor.
+    void abort() { beast::get_lowest_layer(m_stream).close(); }
+    auto executor() { return m_stream.get_executor(); }
+
     void start()
     {
+        m_engine.markWaiting(this, shared_from_this(), m_address);
         m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
         beast::get_lowest_layer(m_stream).expires_at(m_headDeadline);
         m_stream.async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
@@ -206,6 +215,7 @@ private:
 
     void waitForRequest()
     {
+        m_engine.markWaiting(this, shared_from_this(), m_address);
         if (m_buffer.size() > 0) {
             m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
             return continueHead();
@@ -241,6 +251,7 @@ private:
 
     void parseHead(size_t headBytes)
     {
+        m_engine.unmarkWaiting(this);
         m_parser.emplace();
         m_parser->eager(false);
         m_parser->header_limit(static_cast<std::uint32_t>(HttpsFrontEnd::kMaxHeadBytes + 2));
@@ -442,6 +453,48 @@ private:
     bool m_closeAfter = false;
     bool m_answerOnly = false;
 };
+
+bool HttpsFrontEnd::Engine::admit(const std::string &address)
+{
+    std::shared_ptr<Session> victim;
+    {
+        std::lock_guard<std::mutex> lock(countMutex);
+        const auto mine = perAddress.find(address);
+        if (mine != perAddress.end() && mine->second >= kMaxConnectionsPerAddress)
+            return false;
+        if (total >= kMaxConnections) {
+            // The victim comes from the address holding the most connections
+            // that has one waiting: a flood pushes out its own connections
+            // before anyone else's.
+            auto oldest = waiting.end();
+            int oldestCount = 0;
+            for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+                const int count = perAddress[it->second.address];
+                if (oldest == waiting.end() || count > oldestCount ||
+                    (count == oldestCount && it->second.since < oldest->second.since)) {
+                    oldest = it;
+                    oldestCount = count;
+                }
+            }
+            if (oldest == waiting.end())
+                return false;
+            victim = oldest->second.session.lock();
+            waiting.erase(oldest);
+        }
+        ++perAddress[address];
+        ++total;
+    }
+    if (victim)
+        asio::post(victim->executor(), [victim] { victim->abort(); });
+    return true;
+}
+
+void HttpsFrontEnd::Engine::markWaiting(Session *session, const std::shared_ptr<Session> &self,
+                                        const std::string &address)
+{
+    std::lock_guard<std::mutex> lock(countMutex);
+    waiting[session] = {Clock::now(), address, self};
+}
 
 void HttpsFrontEnd::Engine::accept()
 {

@@ -30,7 +30,11 @@ public:
     static constexpr size_t kMinBodyBytesPerSecond = 256 * 1024;
     // An answer that moves no byte for this long ends its connection.
     static constexpr std::chrono::seconds kWriteStallTimeout{10};
+    // Beyond this, an address's new connections are closed at once.
     static constexpr int kMaxConnectionsPerAddress = 32;
+    // Beyond this, a new connection takes the place of one waiting for a
+    // request (idle, or its head still coming): the longest waiting of the
+    // address with the most connections. With none waiting, it is closed at once.
     static constexpr int kMaxConnections = 512;
     // Request bodies held at once (being read or being handled), from all
     // peers; a body that does not fit is answered 503.

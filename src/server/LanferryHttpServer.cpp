@@ -258,6 +258,7 @@ bool LanferryHttpServer::findSendFile(const std::string &tid, const std::string 
             m_sendFiles.clear();
         m_sendFiles[key] = *file;
     }
+    shareTaskStarted(tid);
     if (!file->shareid.empty()) {
         ShareFilesDb &shares = ShareFilesDb::instance();
         if ((needSharingOn && !shares.isEnabled()) || !shares.hasUid(file->shareid)) {
@@ -409,6 +410,28 @@ void LanferryHttpServer::handleShareReq(const Request &req, Response &res)
         !json_object_is_type(fids, json_type_array) || json_object_array_length(fids) == 0)
         return answer(res, 500, "Invalid Request.");
 
+    // Tasks of requesters that never came for them go; one requester's unstarted ones are capped.
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::string> expired;
+    int waiting = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_shareTasksMutex);
+        for (auto it = m_shareTasks.begin(); it != m_shareTasks.end();) {
+            if (now - it->second.second >= kShareTaskLifetime) {
+                expired.push_back(it->first);
+                it = m_shareTasks.erase(it);
+                continue;
+            }
+            waiting += it->second.first == req.remote_addr;
+            ++it;
+        }
+    }
+    TaskStore store(true);
+    for (const std::string &tid : expired)
+        store.deleteTask(tid, 200);
+    if (waiting >= kMaxShareTasksPerRequester)
+        return answer(res, 429, "Too many share requests.");
+
     const ServerInfo requester = serverInfoFromJson(server);
     TransferTask task = newOutgoingTask(req.remote_addr, requester.port, requester.uid, requester.name, requester.type);
     std::vector<TransferFile> files;
@@ -420,9 +443,12 @@ void LanferryHttpServer::handleShareReq(const Request &req, Response &res)
     }
     if (files.empty())
         return answer(res, 500, "Invalid Request(no files).");
-    TaskStore store(true);
     if (!store.createTask(task, files))
         return answer(res, 500, store.lastError());
+    {
+        std::lock_guard<std::mutex> lock(m_shareTasksMutex);
+        m_shareTasks[task.uid] = {req.remote_addr, now};
+    }
     answer(res, 200, jsonText(transferTaskToJson(mirrorForPeer(task, loadServerInfo()), files).get()), kJson);
     onShareReq(req.remote_addr, requester);
 }
@@ -463,6 +489,12 @@ std::string LanferryHttpServer::lastError() const
 {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     return m_lastError;
+}
+
+void LanferryHttpServer::shareTaskStarted(const std::string &tid)
+{
+    std::lock_guard<std::mutex> lock(m_shareTasksMutex);
+    m_shareTasks.erase(tid);
 }
 
 void LanferryHttpServer::setLastError(std::string text)

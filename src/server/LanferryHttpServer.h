@@ -15,6 +15,7 @@
 #include "store/ShareFile.h"
 #include "store/TransferRecords.h"
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,6 +37,11 @@ public:
     static constexpr size_t kMaxBodySize = 64u * 1024 * 1024;
     // The same for every other route's body.
     static constexpr size_t kMaxSmallBodySize = 1024 * 1024;
+    // Send tasks made for one requester's share requests that it has not
+    // started; more requests are answered 429.
+    static constexpr int kMaxShareTasksPerRequester = 64;
+    // A share request's send task that its requester has not started by then is removed.
+    static constexpr std::chrono::seconds kShareTaskLifetime{3600};
 
     std::function<OnReadFileResult(const std::string &tid, const TransferFile &file, const std::string &subpath,
                                    int64_t offset, char *buffer, int32_t size)>
@@ -97,6 +103,8 @@ private:
                       Response &res);
 
     void setLastError(std::string text);
+    // The requester of a share request's task began to read it.
+    void shareTaskStarted(const std::string &tid);
 
     std::unique_ptr<HttpsFrontEnd> m_frontEnd;
     std::shared_ptr<ReadBufferPool> m_readBuffers;
@@ -108,6 +116,10 @@ private:
     // database once per request.
     std::mutex m_sendFilesMutex;
     std::map<std::string, TransferFile> m_sendFiles;
+    // Share requests' send tasks not started yet, by task id: the requester's
+    // address and when the task was made.
+    std::mutex m_shareTasksMutex;
+    std::map<std::string, std::pair<std::string, std::chrono::steady_clock::time_point>> m_shareTasks;
     mutable std::mutex m_errorMutex;
     std::string m_lastError;
 };
