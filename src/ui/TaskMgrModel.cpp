@@ -150,6 +150,9 @@ QVariantMap TaskMgrModel::fileRow(const TaskKey &key, int index) const
 
     QVariantMap row;
     row["t"] = QStringLiteral("file");
+    row["uid"] = fromUtf8(e->task.uid); // the task's: with row, names the file on the screen
+    row["row"] = index;
+    row["fromMe"] = key.fromMe;
     row["status"] = f.status.status;
     row["error"] = errorText(f.status.remote, f.status.status, f.status.error);
     row["offset"] = sizeText(f.status.offset);
@@ -205,20 +208,27 @@ void TaskMgrModel::addFileNodes(MyTreeItemModel::PNode parent, const TaskKey &ke
 void TaskMgrModel::tasksUpdateReset()
 {
     m_model->reset([this](const MyTreeItemModel::NodeFactory &factory) {
-        for (const TaskKey &key : m_order) {
-            MyTreeItemModel::PNode node = factory([this, key] { return taskRow(key); }, nullptr);
-            const TaskEntry *e = m_engine->entry(key);
-            if (e && e->filesLoaded)
-                addFileNodes(node, key, static_cast<int>(e->files.size()), factory);
-        }
+        for (const TaskKey &key : m_order)
+            addTaskNode(key, factory);
     });
+}
+
+void TaskMgrModel::addTaskNode(const TaskKey &key, const MyTreeItemModel::NodeFactory &factory)
+{
+    MyTreeItemModel::PNode node = factory([this, key] { return taskRow(key); }, nullptr);
+    const TaskEntry *e = m_engine->entry(key);
+    if (e && e->filesLoaded)
+        addFileNodes(node, key, static_cast<int>(e->files.size()), factory);
 }
 
 void TaskMgrModel::onTaskAdded(const TaskKey &key)
 {
     m_order.push_back(key);
     sortOrder();
-    tasksUpdateReset();
+    // Inserted in its place: the rows around it keep their state on the screen.
+    const int pos = positionOf(key);
+    m_model->insertNodes(m_model->root(), pos,
+                         [this, key](const MyTreeItemModel::NodeFactory &factory) { addTaskNode(key, factory); });
 }
 
 void TaskMgrModel::onTaskRemoved(const TaskKey &key)

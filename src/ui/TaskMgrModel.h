@@ -78,6 +78,8 @@ private:
     MyTreeItemModel::PNode taskNode(const TaskKey &key) const;
     void sortOrder();
     void tasksUpdateReset();
+    // A task's row, with its file rows when they are loaded.
+    void addTaskNode(const TaskKey &key, const MyTreeItemModel::NodeFactory &factory);
     void addFileNodes(MyTreeItemModel::PNode parent, const TaskKey &key, int count,
                       const MyTreeItemModel::NodeFactory &factory);
     void setLoading(int loading);
