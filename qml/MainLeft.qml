@@ -19,10 +19,10 @@ Rectangle {
 
         Repeater {
             model: [
-                { key: "home", text: qsTr("Home"), source: "home.qml", glyph: "\u2302", ready: true },
-                { key: "devices", text: qsTr("Drop & Send"), source: "Devices.qml", glyph: "\u21C4", ready: true },
-                { key: "share", text: qsTr("Share"), source: "Share.qml", glyph: "\u2197", ready: false },
-                { key: "tasks", text: qsTr("Tasks"), source: "Tasks.qml", glyph: "\u2630", ready: false }
+                { key: "home", text: qsTr("Home"), source: "home.qml", glyph: "\u2302" },
+                { key: "devices", text: qsTr("Drop & Send"), source: "Devices.qml", glyph: "\u21C4" },
+                { key: "share", text: qsTr("Share"), source: "Share.qml", glyph: "\u2197" },
+                { key: "tasks", text: qsTr("Tasks"), source: "Tasks.qml", glyph: "\u2630" }
             ]
 
             delegate: AbstractButton {
@@ -35,8 +35,6 @@ Rectangle {
                 Layout.fillWidth: true
                 implicitHeight: 5 * Theme.unit
                 text: navButton.modelData.text
-                enabled: navButton.modelData.ready
-                opacity: navButton.enabled ? 1 : 0.45
                 activeFocusOnTab: true
                 focusPolicy: Qt.StrongFocus
                 checkable: false

@@ -50,11 +50,11 @@ Item {
             Repeater {
                 model: [
                     { key: "devices", title: qsTr("Drop & Send"), text: qsTr("Select a device and send files instantly with a single drop"),
-                      source: "Devices.qml", glyph: "\u21C4", ready: true },
+                      source: "Devices.qml", glyph: "\u21C4" },
                     { key: "share", title: qsTr("Share"), text: qsTr("Choose files to share, and others can download them anytime"),
-                      source: "Share.qml", glyph: "\u2197", ready: false },
+                      source: "Share.qml", glyph: "\u2197" },
                     { key: "tasks", title: qsTr("Tasks"), text: qsTr("Track your transfers, check progress, and pause or resume"),
-                      source: "Tasks.qml", glyph: "\u2630", ready: false }
+                      source: "Tasks.qml", glyph: "\u2630" }
                 ]
 
                 delegate: AbstractButton {
@@ -67,8 +67,6 @@ Item {
                     Layout.preferredWidth: 1
                     implicitHeight: 20 * Theme.unit
                     text: tile.modelData.title
-                    enabled: tile.modelData.ready
-                    opacity: tile.enabled ? 1 : 0.5
                     activeFocusOnTab: true
                     focusPolicy: Qt.StrongFocus
                     Accessible.role: Accessible.Button

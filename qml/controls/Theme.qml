@@ -8,6 +8,7 @@ QtObject {
     readonly property color text: TEXTCOLOR_MAIN
     readonly property color textSecondary: TEXTCOLOR_MAIN2
     readonly property color textMuted: "#5C6370"
+    readonly property color error: "#C42B1C"
     readonly property color page: "#FBFBFE"
     readonly property color surface: "white"
     readonly property color sidebar: "#F2F4F8"

@@ -14,6 +14,7 @@
 #include "ui/ShareFormModel.h"
 #include "ui/TaskMgrModel.h"
 #include "ui/ToastContext.h"
+#include "ui/TreeRowsModel.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -52,6 +53,7 @@ void load(QQmlApplicationEngine &engine, const QUrl &url)
     declare<TaskMgrModel>("TaskMgrModel");
     declare<InputCallbackModel>("InputCallbackModel");
     declare<MyTreeItemModel>("MyTreeItemModel");
+    declare<TreeRowsModel>("TreeRowsModel");
     declare<ShareFormModel>("ShareFormModel");
     declare<DeviceModel>("DeviceModel");
 
