@@ -12,6 +12,9 @@
 #include "ui/TaskMgrModel.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QMutex>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -33,7 +36,9 @@ inline QStringList g_warnings;
 
 inline void recordWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) {
+    // The offscreen platform says so for every widget window, here the desktop's file dialog.
+    const bool platformNote = message == QLatin1String("This plugin does not support propagateSizeHints()");
+    if ((type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) && !platformNote) {
         QMutexLocker lock(&g_mx); // image threads log too
         g_warnings << message;
     }
@@ -108,6 +113,55 @@ inline void typeInto(QQuickItem *field, const QString &text)
     QTest::keyClick(field->window(), Qt::Key_Delete);
     for (const QChar c : text)
         QTest::keyClick(field->window(), c.toLatin1());
+}
+
+// Drags the files from a file manager onto item and drops them there.
+inline void dropFiles(QQuickItem *item, const QList<QUrl> &urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    QWindow *window = item->window();
+    const QPoint at = item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &drop);
+    QVERIFY(drop.isAccepted());
+}
+
+// The file or folder dialog the window opened (the desktop's own, a widget).
+inline QFileDialog *openFileDialog()
+{
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget *w : widgets)
+        if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+// Chooses paths in dialog (all in one folder) as a user does, and presses its OK button.
+inline void choose(QFileDialog *dialog, const QStringList &paths)
+{
+    const QFileInfo first(paths.value(0));
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (dialog->fileMode() == QFileDialog::Directory && name) { // the folder opened, no name typed: that folder
+        dialog->setDirectory(first.absoluteFilePath());
+        name->clear();
+        static_cast<QDialog *>(dialog)->accept();
+        return;
+    }
+    dialog->setDirectory(first.absolutePath());
+    QStringList names;
+    for (const QString &p : paths)
+        names << '"' + QFileInfo(p).fileName() + '"';
+    // Typed into the name field as "a" "b", as the dialog writes a choice of several.
+    if (name && paths.size() > 1)
+        name->setText(names.join(' '));
+    else
+        dialog->selectFile(first.fileName());
+    static_cast<QDialog *>(dialog)->accept(); // as the dialog's own button does
 }
 
 // The window's main screen as the program loads it.

@@ -1,5 +1,6 @@
-// Another whole instance in its own process (model_peer), with its own data
-// folder, port, name and password, and the JSON events it printed.
+// Another whole instance in its own process (model_peer, or another program
+// that speaks the same lines), with its own data and runtime folders, port,
+// name and password, and the JSON events it printed.
 #pragma once
 
 #include "core/Uuid.h"
@@ -16,7 +17,9 @@
 
 class ModelPeerProcess {
 public:
-    ModelPeerProcess(const QString &home, const QString &name, const QString &password = QString()) : m_home(home)
+    ModelPeerProcess(const QString &home, const QString &name, const QString &password = QString(),
+                     const QString &program = MODEL_PEER_PATH)
+        : m_home(home)
     {
         QDir().mkpath(dataFolder());
         port = freePort();
@@ -31,10 +34,13 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home);
         env.insert("XDG_DATA_HOME", home + "/data");
+        QDir().mkpath(home + "/runtime");
+        QFile::setPermissions(home + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert("XDG_RUNTIME_DIR", home + "/runtime");
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
-        m_process.start(MODEL_PEER_PATH, QStringList());
+        m_process.start(program, QStringList());
     }
     ~ModelPeerProcess()
     {
