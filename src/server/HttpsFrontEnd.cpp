@@ -144,18 +144,28 @@ struct HttpsFrontEnd::Engine {
             perAddress.erase(it);
         --total;
     }
-    bool reserveBody(size_t bytes)
+    bool reserveBody(const std::string &address, size_t bytes)
     {
         std::lock_guard<std::mutex> lock(countMutex);
-        if (bodyBytes + bytes > kMaxBodyBytesInFlight)
+        size_t &mine = bodyBytesOf[address];
+        if (bodyBytes + bytes > kMaxBodyBytesInFlight || mine + bytes > kMaxBodyBytesPerAddress) {
+            if (mine == 0)
+                bodyBytesOf.erase(address);
             return false;
+        }
         bodyBytes += bytes;
+        mine += bytes;
         return true;
     }
-    void releaseBody(size_t bytes)
+    void releaseBody(const std::string &address, size_t bytes)
     {
+        if (bytes == 0)
+            return;
         std::lock_guard<std::mutex> lock(countMutex);
         bodyBytes -= std::min(bytes, bodyBytes);
+        const auto it = bodyBytesOf.find(address);
+        if (it != bodyBytesOf.end() && (it->second -= std::min(bytes, it->second)) == 0)
+            bodyBytesOf.erase(it);
     }
 
     void accept();
@@ -171,6 +181,7 @@ struct HttpsFrontEnd::Engine {
     };
     std::map<Session *, Waiting> waiting;
     size_t bodyBytes = 0;
+    std::map<std::string, size_t> bodyBytesOf; // by address
     WorkerPool quick;
     WorkerPool work;
     // Destroyed before what is above: its pending handlers hold the sessions.
@@ -191,7 +202,7 @@ public:
     ~Session()
     {
         m_engine.unmarkWaiting(this);
-        m_engine.releaseBody(m_bodyReserved);
+        m_engine.releaseBody(m_address, m_bodyReserved);
         m_engine.release(m_address);
     }
 
@@ -295,12 +306,14 @@ private:
         }
         if (m_pendingBody > m_route.maxBody)
             return refuse(413, "Request body too large.");
-        if (m_pendingBody > 0) {
-            if (!m_engine.reserveBody(m_pendingBody))
+        if (m_pendingBody > HttpsFrontEnd::kMaxUncountedBody) {
+            if (!m_engine.reserveBody(m_address, m_pendingBody))
                 return refuse(503, "Server busy.");
             m_bodyReserved = m_pendingBody;
         }
-        if (!m_route.beforeBody)
+        // A small body costs less to read than a trip to another thread:
+        // its check runs with the route, in one job.
+        if (!m_route.beforeBody || m_pendingBody <= HttpsFrontEnd::kMaxUncountedBody)
             return readBody();
         m_engine.quick.post([self = shared_from_this()] {
             const bool pass = self->m_route.beforeBody(self->m_req, self->m_res);
@@ -348,10 +361,12 @@ private:
         m_req.body = std::move(m_parser->get().body());
         WorkerPool &pool = m_route.pool == HttpsFrontEnd::Pool::Quick ? m_engine.quick : m_engine.work;
         pool.post([self = shared_from_this()] {
-            self->m_route.handle(self->m_req, self->m_res);
+            const bool checked = self->m_pendingBody > HttpsFrontEnd::kMaxUncountedBody;
+            if (checked || !self->m_route.beforeBody || self->m_route.beforeBody(self->m_req, self->m_res))
+                self->m_route.handle(self->m_req, self->m_res);
             self->m_req = IncomingRequest(); // the body goes before the answer waits for its peer
             asio::post(self->m_stream.get_executor(), [self] {
-                self->m_engine.releaseBody(self->m_bodyReserved);
+                self->m_engine.releaseBody(self->m_address, self->m_bodyReserved);
                 self->m_bodyReserved = 0;
                 self->writeAnswer();
             });
@@ -476,7 +491,11 @@ bool HttpsFrontEnd::Engine::admit(const std::string &address)
                     oldestCount = count;
                 }
             }
-            if (oldest == waiting.end())
+            // Only for an address holding fewer: a flood from many addresses
+            // must not churn through its own connections at our expense.
+            const auto theirs = perAddress.find(address);
+            const int mineNow = theirs == perAddress.end() ? 0 : theirs->second;
+            if (oldest == waiting.end() || mineNow + 1 >= oldestCount)
                 return false;
             victim = oldest->second.session.lock();
             waiting.erase(oldest);

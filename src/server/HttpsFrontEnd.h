@@ -34,11 +34,16 @@ public:
     static constexpr int kMaxConnectionsPerAddress = 32;
     // Beyond this, a new connection takes the place of one waiting for a
     // request (idle, or its head still coming): the longest waiting of the
-    // address with the most connections. With none waiting, it is closed at once.
+    // address with the most connections, when that address holds more than
+    // the new one's would. Otherwise it is closed at once.
     static constexpr int kMaxConnections = 512;
     // Request bodies held at once (being read or being handled), from all
-    // peers; a body that does not fit is answered 503.
+    // peers and from one address; a body that does not fit is answered 503.
+    // Bodies up to kMaxUncountedBody are not counted: the connection limits
+    // bound them, and the small routes must not starve behind large offers.
     static constexpr size_t kMaxBodyBytesInFlight = 256u * 1024 * 1024;
+    static constexpr size_t kMaxBodyBytesPerAddress = 64u * 1024 * 1024;
+    static constexpr size_t kMaxUncountedBody = 64 * 1024;
     // A refused request's body up to this size is read and dropped so the
     // connection can go on; a larger one ends the connection.
     static constexpr size_t kMaxDrainedBody = 64 * 1024;
@@ -51,7 +56,8 @@ public:
     struct Route {
         size_t maxBody = 0;
         Pool pool = Pool::Work;
-        // Runs after the head, before any of the body is read; false when it answered.
+        // Runs after the head, before any body larger than kMaxUncountedBody
+        // is read (a smaller one is read first); false when it answered.
         std::function<bool(const IncomingRequest &, ServerAnswer &)> beforeBody;
         std::function<void(IncomingRequest &, ServerAnswer &)> handle;
     };
