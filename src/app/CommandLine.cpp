@@ -3,6 +3,7 @@
 #include "ConfigVerb.h"
 #include "DevicesVerb.h"
 #include "GetVerb.h"
+#include "RaiseListener.h"
 #include "ReceiveVerb.h"
 #include "ResumeVerb.h"
 #include "SendVerb.h"
@@ -83,8 +84,12 @@ int prepare(std::optional<SingleInstanceGuard> &guard, bool exclusive, bool quie
         guard.emplace(folder + "/instance.lock");
         switch (guard->tryAcquire()) {
         case SingleInstanceGuard::Result::HeldByOther:
-            if (quietWhenHeld)
+            if (quietWhenHeld) {
+                // A running desktop program shows its window instead; a
+                // headless holder does not listen, and nothing else happens.
+                RaiseListener::ask(RaiseListener::socketPath(folder));
                 return ExitOk;
+            }
             printError(QStringLiteral("another instance is running with the data folder %1")
                            .arg(QString::fromStdString(folder)));
             return ExitRunning;

@@ -1,6 +1,9 @@
 #include "DesktopApp.h"
 
+#include "RaiseListener.h"
 #include "UnixSignalWatcher.h"
+
+#include "core/DataFolder.h"
 
 #include "ui/Catalogue.h"
 #include "ui/CurlImageProvider.h"
@@ -21,6 +24,9 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QWindow>
+
+#include <cstdio>
 
 namespace DesktopApp {
 
@@ -99,12 +105,28 @@ int run(int argc, char *argv[])
     prepareApplication();
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/res/app-icon.svg")));
+    // Ties the window to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tovantic.Lanferry"));
     int code;
     {
         QQmlApplicationEngine engine;
         // SIGINT and SIGTERM close the program as its window's close button does.
         UnixSignalWatcher watcher;
         QObject::connect(&watcher, &UnixSignalWatcher::terminationRequested, &app, [] { QCoreApplication::quit(); });
+        const auto raiseWindow = [&engine] {
+            const QList<QObject *> roots = engine.rootObjects();
+            QWindow *window = roots.isEmpty() ? nullptr : qobject_cast<QWindow *>(roots.first());
+            RaiseListener::raise(window);
+            if (window && qEnvironmentVariableIsSet("LANFERRY_TRACE"))
+                std::fprintf(stderr, "lanferry: raise: visible %d, minimised %d\n", int(window->isVisible()),
+                             int(bool(window->windowStates() & Qt::WindowMinimized)));
+        };
+        // A second start shows this window. Without the socket the program
+        // works as before; a second start then just ends.
+        RaiseListener raiser;
+        if (!raiser.listen(RaiseListener::socketPath(dataFolder())))
+            std::fprintf(stderr, "lanferry: %s\n", qUtf8Printable(raiser.lastError()));
+        QObject::connect(&raiser, &RaiseListener::raiseRequested, &app, raiseWindow);
         load(engine, mainScreen());
         code = app.exec();
     }
