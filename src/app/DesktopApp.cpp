@@ -15,6 +15,7 @@
 #include "ui/MyTreeItemModel.h"
 #include "ui/ServerModel.h"
 #include "ui/ShareFormModel.h"
+#include "ui/SleepInhibitor.h"
 #include "ui/TaskMgrModel.h"
 #include "ui/ToastContext.h"
 #include "ui/TreeRowsModel.h"
@@ -128,6 +129,7 @@ int run(int argc, char *argv[])
             std::fprintf(stderr, "lanferry: %s\n", qUtf8Printable(raiser.lastError()));
         QObject::connect(&raiser, &RaiseListener::raiseRequested, &app, raiseWindow);
         load(engine, mainScreen());
+        SleepInhibitor::whileBusy(TaskMgrModel::instance()->engine(), TaskMgrModel::instance());
         code = app.exec();
     }
     return code;

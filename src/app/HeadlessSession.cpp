@@ -4,6 +4,7 @@
 #include "Verb.h"
 
 #include "ui/MessageBoxContext.h"
+#include "ui/SleepInhibitor.h"
 #include "ui/TaskMgrModel.h"
 #include "ui/ToastContext.h"
 
@@ -33,6 +34,8 @@ HeadlessSession::HeadlessSession(QObject *parent)
     m_clock.start();
     m_server = ServerModel::instance();
     m_tasks = TaskMgrModel::instance();
+    // A headless transfer keeps the computer awake as the window does.
+    SleepInhibitor::whileBusy(m_tasks->engine(), m_tasks);
     setOfferPolicy({});
     connect(MessageBoxContext::instance(), &MessageBoxContext::msgbox, this, &HeadlessSession::onBox);
     connect(ToastContext::instance(), &ToastContext::toast, this,

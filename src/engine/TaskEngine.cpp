@@ -214,8 +214,18 @@ void TaskEngine::sortFiles(std::vector<TransferFile> &files)
     });
 }
 
+void TaskEngine::setBusyListener(std::function<void(bool)> listener)
+{
+    m_busyListener = std::move(listener);
+}
+
 void TaskEngine::setRunning(TaskEntry &entry, bool running)
 {
+    if (entry.running() != running) {
+        m_runningCount += running ? 1 : -1;
+        if (m_busyListener && m_runningCount == (running ? 1 : 0))
+            m_busyListener(running);
+    }
     if (running) {
         entry.run.reset();
     } else {

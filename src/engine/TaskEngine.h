@@ -69,6 +69,10 @@ public:
 
     // Any thread. Until set, no device is found through discovery.
     void setCandidateList(CandidateList candidates);
+    // Told on the owner's thread when the first task starts running (true)
+    // and when the last one stops (false), sending and receiving alike.
+    void setBusyListener(std::function<void(bool busy)> listener);
+    bool busy() const { return m_runningCount > 0; }
 
     const std::map<TaskKey, TaskEntry> &entries() const { return m_entries; }
     const TaskEntry *entry(const TaskKey &key) const;
@@ -185,6 +189,8 @@ private:
 
     Events m_events;
     std::map<TaskKey, TaskEntry> m_entries;
+    int m_runningCount = 0;
+    std::function<void(bool)> m_busyListener;
 
     std::mutex m_candidatesMutex;
     CandidateList m_candidates;
