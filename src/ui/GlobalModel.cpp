@@ -5,7 +5,11 @@
 
 #include "core/ServerInfo.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 
 GlobalModel::GlobalModel(QObject *parent) : QObject(parent)
@@ -63,4 +67,32 @@ void GlobalModel::open(QString path)
 void GlobalModel::openUrl(QUrl url)
 {
     open(url.isLocalFile() ? url.toLocalFile() : url.toString());
+}
+
+void GlobalModel::showInFolder(QUrl url)
+{
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        showWarningBox(MessageBoxContext::instance(), QString(), tr("IDS_FILE_NOT_EXISTS"));
+        return;
+    }
+    const QString folder = info.absolutePath();
+    const QDBusConnection bus =
+        m_fileManagerBus.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(m_fileManagerBus);
+    if (!bus.isConnected()) {
+        open(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)} << QString();
+    // Asked without waiting: a file manager that is slow to start must not hold up the screens.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        if (w->isError())
+            open(folder);
+    });
 }

@@ -1,5 +1,5 @@
-// Device icons, navigation between screens, and opening a local file or folder
-// with the desktop's default handler.
+// Device icons, navigation between screens, opening a local file or folder
+// with the desktop's default handler, and showing one in its folder.
 #pragma once
 
 #include <QObject>
@@ -15,6 +15,10 @@ public:
 
     // The application-wide object; null without an application object.
     static GlobalModel *instance();
+
+    // The bus connection (by name) where the file manager is asked; the
+    // session bus unless set. Tests point it at a private bus.
+    void setFileManagerBus(const QString &connectionName) { m_fileManagerBus = connectionName; }
 
 signals:
     // Asks the main screen to show the screen document qml with these initial properties.
@@ -33,4 +37,11 @@ public slots:
     // A local-file URL opens its path; any other URL is taken as a path as it
     // is written, which names no file.
     void openUrl(QUrl url);
+    // Opens the file manager at a local file's folder with the file selected
+    // (org.freedesktop.FileManager1 ShowItems); where no file manager answers
+    // there, opens the containing folder. A missing file warns as open() does.
+    void showInFolder(QUrl url);
+
+private:
+    QString m_fileManagerBus;
 };
