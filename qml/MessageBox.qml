@@ -91,6 +91,7 @@ MyPopup {
                         Layout.preferredWidth: Theme.boxButtonWidth
                         text: root.e.buttonNames[button.index]
                         secondary: button.modelData === MessageBoxContext.No || button.modelData === MessageBoxContext.Cancel
+                        fill: Theme.accent
                         focus: button.index === 0
                         onClicked: root.press(button.index)
                     }

@@ -20,15 +20,21 @@ Item {
     }
 
     // Replaces the page in the top loader with source, given props. A page
-    // that fails to load leaves the one before it in place.
+    // that fails to load leaves the one before it in place. The page already
+    // shown, asked for again without properties, stays as it is (a finished
+    // transfer shows the tasks: the list keeps its opened rows and place).
     function nav(source, props) {
+        const url = Qt.resolvedUrl(source);
+        if (root.topLoader && root.topLoader.source.toString() === url.toString() && root.currentPage
+                && Object.keys(props || {}).length === 0 && Object.keys(root.currentProps).length === 0)
+            return;
         root.navTodo(() => {
             if (root.loaders.length === 0)
                 root.push();
             const loader = root.topLoader;
             const previous = loader.source;
             const previousProps = root.currentProps;
-            loader.setSource(Qt.resolvedUrl(source), props || {});
+            loader.setSource(url, props || {});
             if (loader.status === Loader.Error && previous.toString() !== "")
                 loader.setSource(previous, previousProps);
             else

@@ -158,7 +158,7 @@ Item {
                             // A picture that cannot be read shows as a file.
                             Image {
                                 anchors.fill: parent
-                                visible: parent.status === Image.Error
+                                visible: parent.status === Image.Error || (parent.status === Image.Ready && parent.implicitWidth === 0)
                                 source: visible ? "qrc:/res/icon_file.png" : ""
                                 sourceSize: parent.sourceSize
                             }

@@ -219,6 +219,7 @@ Item {
 
                         ColumnLayout {
                             Layout.preferredWidth: 24 * Theme.unit
+                            Layout.fillWidth: false
                             spacing: 2
 
                             Loader {
@@ -310,6 +311,7 @@ Item {
 
                         ColumnLayout {
                             Layout.preferredWidth: 24 * Theme.unit
+                            Layout.fillWidth: false
                             spacing: 2
                             visible: row.d.status === 0
 

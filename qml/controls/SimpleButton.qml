@@ -5,6 +5,8 @@ Button {
     id: control
 
     property bool secondary: false
+    // White text needs the darker accent (5:1); the lighter one is kept where the look is prescribed.
+    property color fill: Theme.accentText
 
     font.family: Theme.fontFamily
     font.pixelSize: Theme.fontDefault
@@ -29,7 +31,7 @@ Button {
         implicitWidth: 80
         implicitHeight: 4 * Theme.unit
         radius: Theme.radius
-        color: control.secondary ? Theme.secondaryButton : Theme.accent
+        color: control.secondary ? Theme.secondaryButton : control.fill
         opacity: !control.enabled ? 0.4 : control.down ? 0.8 : control.hovered ? 0.9 : 1
         border.width: control.visualFocus ? Theme.focusWidth : 0
         border.color: control.secondary ? Theme.accentText : Theme.text

@@ -124,7 +124,10 @@ QVariantMap DeviceModel::row(int r) const
         {QStringLiteral("row"), r},
         {QStringLiteral("uid"), fromUtf8(f.uid)},
         {QStringLiteral("name"), fromUtf8(f.name)},
-        {QStringLiteral("icon"), thumb.isEmpty() ? QStringLiteral("qrc:/res/icon_file.png") : thumb},
+        {QStringLiteral("icon"), !thumb.isEmpty() ? thumb
+                                 : f.folder       ? QStringLiteral("qrc:/res/icon_folder.png")
+                                                  : QStringLiteral("qrc:/res/icon_file.png")},
+        {QStringLiteral("folder"), f.folder},
         {QStringLiteral("thumb"), thumb},
         {QStringLiteral("checked"), row.checked},
     };

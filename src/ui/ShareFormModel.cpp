@@ -42,8 +42,9 @@ QVariantMap ShareFormModel::row(int r) const
         {QStringLiteral("name"), fromUtf8(f.name)},
         {QStringLiteral("thumb"), fromUtf8(f.thumb)},
         {QStringLiteral("folder"), f.folder},
-        {QStringLiteral("icon"),
-         showImage ? QUrl::fromLocalFile(uri).toString() : QStringLiteral("qrc:/res/icon_file.png")},
+        {QStringLiteral("icon"), showImage  ? QUrl::fromLocalFile(uri).toString()
+                                 : f.folder ? QStringLiteral("qrc:/res/icon_folder.png")
+                                            : QStringLiteral("qrc:/res/icon_file.png")},
         {QStringLiteral("checked"), m_selection.contains(uid)},
     };
 }

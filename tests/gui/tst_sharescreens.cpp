@@ -192,6 +192,7 @@ void TestShareScreens::deviceSharesDownloaded()
     QVERIFY(thumb->property("source").toString().startsWith("image://curl/https://127.0.0.1:"));
     QTRY_COMPARE_WITH_TIMEOUT(thumb->property("status").toInt(), 1 /* Image.Ready */, kNetwork);
     QCOMPARE(m_screen->item("device.file.1.icon")->property("source").toString(), QString("qrc:/res/icon_file.png"));
+    QCOMPARE(m_screen->item("device.file.0.icon")->property("source").toString(), QString("qrc:/res/icon_folder.png"));
 
     // A click checks a row, Select All the rest; Download asks for the folder.
     QVERIFY(!m_screen->item("device.download")->isEnabled());

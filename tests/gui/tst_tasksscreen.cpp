@@ -119,8 +119,10 @@ QString TestTasksScreen::offerAndAccept(const QStringList &paths, const QString 
     choose(dialog, {saveTo});
     if (!QTest::qWaitFor([&] { return m_carol->countOf("sent") > sent; }, kNetwork))
         return QString();
-    const QJsonObject e = m_carol->waitEvent([](const QJsonObject &e) { return e["event"] == "sent"; });
-    return e["tid"].toString();
+    for (auto e = m_carol->events.crbegin(); e != m_carol->events.crend(); ++e)
+        if ((*e)["event"] == "sent")
+            return (*e)["tid"].toString();
+    return QString();
 }
 
 void TestTasksScreen::offerFollowedStoppedAndResumed()
@@ -163,6 +165,14 @@ void TestTasksScreen::offerFollowedStoppedAndResumed()
     QTRY_COMPARE(propertyOf("tasks.file." + uid + ".1.mark", "status").toInt(), 1);
     QCOMPARE(propertyOf("tasks.file." + uid + ".0.name", "text").toString(), QString("large.bin"));
     QCOMPARE(propertyOf("tasks.file." + uid + ".0.size", "text").toString(), QString("Size: 300M / 300M"));
+
+    // Another offer accepted meanwhile: its task comes first, the opened one stays open.
+    QQuickItem *page = m_screen->item("tasks");
+    const QString next = offerAndAccept({small}, m_dir->path() + "/inbox2");
+    QVERIFY(!next.isEmpty() && next != uid);
+    QTRY_VERIFY_WITH_TIMEOUT(m_screen->item("tasks.task." + next), kNetwork);
+    QCOMPARE(m_screen->item("tasks"), page);
+    QVERIFY(m_screen->item("tasks.file." + uid + ".1"));
     press(task);
     QTRY_VERIFY(!m_screen->item("tasks.file." + uid + ".0"));
 }

@@ -171,9 +171,10 @@ void TestDeviceModel::listsSharesWithThumbnails()
 
     for (int r : {0, 1}) {
         const QVariantMap row = rowOf(m, r);
-        QCOMPARE(row.keys(), QStringList({"checked", "icon", "name", "row", "thumb", "uid"}));
+        QCOMPARE(row.keys(), QStringList({"checked", "folder", "icon", "name", "row", "thumb", "uid"}));
         QCOMPARE(row["row"].toInt(), r);
-        QCOMPARE(row["icon"].toString(), QString("qrc:/res/icon_file.png"));
+        QCOMPARE(row["folder"].toBool(), r == 0);
+        QCOMPARE(row["icon"].toString(), QString(r == 0 ? "qrc:/res/icon_folder.png" : "qrc:/res/icon_file.png"));
         QCOMPARE(row["thumb"].toString(), QString());
         QCOMPARE(row["checked"].toBool(), false);
     }

@@ -138,8 +138,8 @@ void TestShareFormModel::rowMaps()
     QCOMPARE(row["folder"].toBool(), folder);
     QCOMPARE(row["checked"].toBool(), false);
     QCOMPARE(row["thumb"].toString(), imageIcon ? path : QString());
-    QCOMPARE(row["icon"].toString(),
-             imageIcon ? QUrl::fromLocalFile(path).toString() : QString("qrc:/res/icon_file.png"));
+    const QString plainIcon(folder ? "qrc:/res/icon_folder.png" : "qrc:/res/icon_file.png");
+    QCOMPARE(row["icon"].toString(), imageIcon ? QUrl::fromLocalFile(path).toString() : plainIcon);
 
     // An image whose file has gone shows the generic icon.
     if (imageIcon) {
@@ -147,7 +147,7 @@ void TestShareFormModel::rowMaps()
             QDir(path).removeRecursively();
         else
             QFile::remove(path);
-        QCOMPARE(rowOf(m, 0)["icon"].toString(), QString("qrc:/res/icon_file.png"));
+        QCOMPARE(rowOf(m, 0)["icon"].toString(), plainIcon);
     }
     QVERIFY(rowOf(m, 1).isEmpty());
     QVERIFY(rowOf(m, -1).isEmpty());
