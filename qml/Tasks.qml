@@ -26,6 +26,10 @@ Item {
         taskMenu.popup(button, 0, button.height);
     }
 
+    function showInFolder(d) {
+        global.showInFolder(d.saveUrl);
+    }
+
     function openFile(d) {
         global.openUrl(d.saveUrl);
     }
@@ -329,6 +333,16 @@ Item {
                             }
                         }
 
+                        SimpleButton {
+                            objectName: row.objectName + ".showInFolder"
+                            visible: !row.d.fromMe && row.d.status > 0
+                            text: qsTr("Show in folder")
+                            secondary: true
+                            font.pixelSize: Theme.fontSub2
+                            padding: Theme.unit / 2
+                            onClicked: root.showInFolder(row.d)
+                        }
+
                         StatusMark {
                             running: row.d.running
                             status: row.d.status
@@ -379,6 +393,13 @@ Item {
             text: qsTr("Stop")
             shown: root.menuTask.running === true && root.menuTask.fromMe === false
             onTriggered: taskmgr.stopTask(root.menuTask.node)
+        }
+
+        TaskMenuItem {
+            objectName: taskMenu.objectName + ".showInFolder"
+            text: qsTr("Show in folder")
+            shown: root.menuTask.fromMe === false && root.menuTask.status > 0 && root.menuTask.saveUrl !== ""
+            onTriggered: global.showInFolder(root.menuTask.saveUrl)
         }
 
         TaskMenuItem {

@@ -135,6 +135,7 @@ QVariantMap TaskMgrModel::taskRow(const TaskKey &key) const
     row["startable"] = !key.fromMe && !e->running() && !(allFinal && s.failed < 1);
     row["checked"] = m_checked.count(key) > 0;
     row["error"] = errorText(s.remote, status, s.error);
+    row["saveUrl"] = task.root.empty() ? QString() : QUrl::fromLocalFile(fromUtf8(task.root)).toString();
     return row;
 }
 

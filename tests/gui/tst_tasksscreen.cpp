@@ -165,6 +165,7 @@ void TestTasksScreen::offerFollowedStoppedAndResumed()
     QTRY_COMPARE(propertyOf("tasks.file." + uid + ".1.mark", "status").toInt(), 1);
     QCOMPARE(propertyOf("tasks.file." + uid + ".0.name", "text").toString(), QString("large.bin"));
     QCOMPARE(propertyOf("tasks.file." + uid + ".0.size", "text").toString(), QString("Size: 300M / 300M"));
+    QVERIFY(m_screen->item("tasks.file." + uid + ".0.showInFolder"));
 
     // Another offer accepted meanwhile: its task comes first, the opened one stays open.
     QQuickItem *page = m_screen->item("tasks");
@@ -202,8 +203,15 @@ void TestTasksScreen::failureShownThenTaskDeleted()
         propertyOf("tasks.file." + uid + ".0.size", "text").toString().startsWith("Error in the other device. "));
     QCOMPARE(propertyOf("tasks.file." + uid + ".0.mark", "status").toInt(), -1);
 
+    // A failed task has nothing to show in a folder, and no Stop.
+    press(task + ".menu");
+    QTRY_VERIFY(m_screen->item(task + ".menu.delete"));
+    QVERIFY(m_screen->item(task + ".menu.start"));
+    QVERIFY(!m_screen->item(task + ".menu.showInFolder") && !m_screen->item(task + ".menu.stop"));
+    QVERIFY(!m_screen->item("tasks.file." + uid + ".0.showInFolder"));
+
     // Delete asks first; No keeps the row, Yes removes it.
-    menu(uid, "delete");
+    press(task + ".menu.delete");
     QTRY_VERIFY(m_screen->item("messageBox"));
     press("messageBox.button.1");
     QTRY_VERIFY(!m_screen->item("messageBox"));
