@@ -147,9 +147,10 @@ bool shootShareDeviceAndTasks(Screen &screen, Camera &camera, std::list<Peer> &p
     ok &= writePicture(mine + "/sunset.jpg", QColor("#F2994A"), QColor("#6C3483"));
     ok &= writeBytes(mine + "/Budget 2026.xlsx", 48000);
     ok &= writeBytes(mine + "/Concert.mp4", 250000);
-    for (const auto &[name, mime, folder] :
-         {std::tuple<QString, QString, bool>{"Holiday photos", "", true}, {"sunset.jpg", "image/jpeg", false},
-          {"Budget 2026.xlsx", "application/vnd.ms-excel", false}, {"Concert.mp4", "video/mp4", false}}) {
+    for (const auto &[name, mime, folder] : {std::tuple<QString, QString, bool>{"Holiday photos", "", true},
+                                             {"sunset.jpg", "image/jpeg", false},
+                                             {"Budget 2026.xlsx", "application/vnd.ms-excel", false},
+                                             {"Concert.mp4", "video/mp4", false}}) {
         const std::string uri = (mine + "/" + name).toStdString();
         ShareFilesDb::instance().addFile(newShareFile(name.toStdString(), uri, mime.toStdString(),
                                                       mime.startsWith("image/") ? uri : std::string(), folder));
@@ -170,9 +171,10 @@ bool shootShareDeviceAndTasks(Screen &screen, Camera &camera, std::list<Peer> &p
     {
         ShareFilesDb shares((office.home + "/data/tovantic_lanferry_win/share").toStdString());
         ok &= shares.open();
-        for (const auto &[name, mime, folder] :
-             {std::tuple<QString, QString, bool>{"Reports", "", true}, {"garden.png", "image/png", false},
-              {"team.jpg", "image/jpeg", false}, {"minutes.docx", "application/msword", false}}) {
+        for (const auto &[name, mime, folder] : {std::tuple<QString, QString, bool>{"Reports", "", true},
+                                                 {"garden.png", "image/png", false},
+                                                 {"team.jpg", "image/jpeg", false},
+                                                 {"minutes.docx", "application/msword", false}}) {
             const std::string uri = (theirs + "/" + name).toStdString();
             shares.addFile(newShareFile(name.toStdString(), uri, mime.toStdString(),
                                         mime.startsWith("image/") ? uri : std::string(), folder));
