@@ -34,6 +34,15 @@ MyPopup {
     closePolicy: Popup.NoAutoClose
     onClosed: root.destroy()
 
+    // Answered elsewhere (a desktop notification): closes without an answer.
+    Connections {
+        target: msgboxctx
+        function onCloseMsgbox(id) {
+            if (root.e.id && root.e.id === id)
+                root.close();
+        }
+    }
+
     contentItem: FocusScope {
         objectName: "messageBox"
         focus: true

@@ -27,7 +27,7 @@ void MessageBoxContext::callBack(MessageBoxContext::CallBack cb)
 }
 
 void showMessageBox(MessageBoxContext *ctx, const QString &title, const QString &msg, MessageBoxContext::Icon icon,
-                    const QList<MessageBoxContext::ButtonDesc> &buttons)
+                    const QList<MessageBoxContext::ButtonDesc> &buttons, const QString &id)
 {
     if (!ctx)
         return;
@@ -44,7 +44,15 @@ void showMessageBox(MessageBoxContext *ctx, const QString &title, const QString 
     e.insert("buttons", values);
     e.insert("buttonNames", names);
     e.insert("cbs", cbs);
+    if (!id.isEmpty())
+        e.insert("id", id);
     emit ctx->msgbox(e);
+}
+
+void closeMessageBox(MessageBoxContext *ctx, const QString &id)
+{
+    if (ctx && !id.isEmpty())
+        emit ctx->closeMsgbox(id);
 }
 
 void showOkBox(MessageBoxContext *ctx, const QString &title, const QString &msg, const MessageBoxContext::CallBack &cb,

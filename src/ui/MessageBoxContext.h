@@ -44,17 +44,22 @@ public:
 
 signals:
     // "title", "msg", "icon" (an Icon), and the parallel lists "buttons"
-    // (Button values), "buttonNames" (labels) and "cbs" (CallBack values).
+    // (Button values), "buttonNames" (labels) and "cbs" (CallBack values);
+    // "id" when the box may be closed from the model's side.
     void msgbox(QVariantMap e);
+    // The box whose request carries this "id" is to close without an answer
+    // (the question was answered elsewhere).
+    void closeMsgbox(QString id);
 };
 
 Q_DECLARE_METATYPE(MessageBoxContext::CallBack)
 
 // The helpers below accept a null context (the application is going away) and
 // then show nothing. An empty label stands for the usual translated "OK", "Yes"
-// or "No".
+// or "No". A box given an id can be closed by closeMessageBox().
 void showMessageBox(MessageBoxContext *ctx, const QString &title, const QString &msg, MessageBoxContext::Icon icon,
-                    const QList<MessageBoxContext::ButtonDesc> &buttons);
+                    const QList<MessageBoxContext::ButtonDesc> &buttons, const QString &id = QString());
+void closeMessageBox(MessageBoxContext *ctx, const QString &id);
 void showOkBox(MessageBoxContext *ctx, const QString &title, const QString &msg,
                const MessageBoxContext::CallBack &cb = {}, MessageBoxContext::Icon icon = MessageBoxContext::Alert,
                const QString &label = QString());
