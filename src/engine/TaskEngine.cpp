@@ -219,6 +219,11 @@ void TaskEngine::setBusyListener(std::function<void(bool)> listener)
     m_busyListener = std::move(listener);
 }
 
+void TaskEngine::setTaskEndListener(std::function<void(const TaskKey &, const TaskEntry &)> listener)
+{
+    m_endListener = std::move(listener);
+}
+
 void TaskEngine::setRunning(TaskEntry &entry, bool running)
 {
     if (entry.running() != running) {
@@ -381,7 +386,8 @@ void TaskEngine::finishIfDone(const TaskKey &key, TaskEntry &entry)
     const TransferTaskStatus &s = entry.task.status;
     if (!entry.filesLoaded || s.total - s.successes - s.failed >= 1)
         return;
-    if (entry.running())
+    const bool ended = entry.running();
+    if (ended)
         setRunning(entry, false);
     TaskStore(key.fromMe).writeTaskStatus(key.tid, s);
     sortFiles(entry.files);
@@ -389,6 +395,8 @@ void TaskEngine::finishIfDone(const TaskKey &key, TaskEntry &entry)
         m_events.taskChanged(key);
     if (m_events.filesChanged)
         m_events.filesChanged(key);
+    if (ended && m_endListener)
+        m_endListener(key, entry);
 }
 
 bool TaskEngine::whileLive(const WeakRun &run, const std::function<void()> &fn)

@@ -73,6 +73,9 @@ public:
     // and when the last one stops (false), sending and receiving alike.
     void setBusyListener(std::function<void(bool busy)> listener);
     bool busy() const { return m_runningCount > 0; }
+    // Told on the owner's thread when a running task ends because every one
+    // of its files is done or failed (not when it is stopped).
+    void setTaskEndListener(std::function<void(const TaskKey &, const TaskEntry &)> listener);
 
     const std::map<TaskKey, TaskEntry> &entries() const { return m_entries; }
     const TaskEntry *entry(const TaskKey &key) const;
@@ -191,6 +194,7 @@ private:
     std::map<TaskKey, TaskEntry> m_entries;
     int m_runningCount = 0;
     std::function<void(bool)> m_busyListener;
+    std::function<void(const TaskKey &, const TaskEntry &)> m_endListener;
 
     std::mutex m_candidatesMutex;
     CandidateList m_candidates;

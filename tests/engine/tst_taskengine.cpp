@@ -285,6 +285,9 @@ void TestTaskEngine::stopHalfWayThenResume()
     writeFile(src() + "/movie.bin", randomBytes(size));
     const TaskKey key = offer({src() + "/movie.bin"});
     const std::string dest = save() + "/movie.bin";
+    // Told of an end once: when every file is done, not when stopped.
+    std::vector<TaskKey> ended;
+    m_engine->setTaskEndListener([&ended](const TaskKey &k, const TaskEntry &) { ended.push_back(k); });
 
     // The second piece is held on the sending side until the task was stopped.
     QSemaphore inFlight, release;
@@ -312,6 +315,7 @@ void TestTaskEngine::stopHalfWayThenResume()
     QCOMPARE(stopped.status.status, 0);
     QCOMPARE(stopped.status.offset, kPiece);
     QVERIFY(!exists(dest));
+    QVERIFY(ended.empty());
     const std::string partial = save() + "/" + partialFileName("movie.bin", key.tid, stopped.uid, "");
     QCOMPARE(static_cast<int64_t>(fs::file_size(partial)), kPiece);
 
@@ -322,6 +326,7 @@ void TestTaskEngine::stopHalfWayThenResume()
     QTRY_VERIFY_WITH_TIMEOUT(!m_engine->entry(key)->running(), kTaskTimeoutMs);
 
     QCOMPARE(m_engine->entry(key)->files.at(0).status.status, 1);
+    QCOMPARE(ended, std::vector<TaskKey>{key});
     QCOMPARE(fileHash(dest), fileHash(src() + "/movie.bin"));
     QVERIFY(!exists(partial));
     QCOMPARE(m_server->calls().starts.size(), size_t(2));
