@@ -7,6 +7,7 @@
 
 #include "ui/Catalogue.h"
 #include "ui/CurlImageProvider.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/DeviceModel.h"
 #include "ui/DevicesModel.h"
 #include "ui/GlobalModel.h"
@@ -101,6 +102,33 @@ void load(QQmlApplicationEngine &engine, const QUrl &url)
     engine.load(url);
 }
 
+// A received task ended: the user hears of it, and may see the files in their folder.
+static void notifyTaskEnded(DesktopNotifier &notifier, const TaskEntry &entry)
+{
+    const TransferTaskStatus &s = entry.task.status;
+    // The first file that arrived is shown selected; without one, the save folder.
+    QString shown = QString::fromStdString(entry.task.root);
+    for (const TransferFile &f : entry.files) {
+        if (f.status.status > 0 && !f.save_path.empty()) {
+            shown = QString::fromStdString(f.save_path);
+            break;
+        }
+    }
+    std::function<void()> show;
+    if (!shown.isEmpty()) {
+        show = [shown] {
+            if (GlobalModel *global = GlobalModel::instance())
+                global->showInFolder(QUrl::fromLocalFile(shown));
+        };
+    }
+    QString error = QString::fromStdString(s.error);
+    for (const TransferFile &f : entry.files) {
+        if (error.isEmpty() && f.status.status < 0)
+            error = QString::fromStdString(f.status.error);
+    }
+    notifier.taskEnded(QString::fromStdString(entry.task.remote_name), s.successes, s.total, error, std::move(show));
+}
+
 int run(int argc, char *argv[])
 {
     prepareApplication();
@@ -129,8 +157,20 @@ int run(int argc, char *argv[])
             std::fprintf(stderr, "lanferry: %s\n", qUtf8Printable(raiser.lastError()));
         QObject::connect(&raiser, &RaiseListener::raiseRequested, &app, raiseWindow);
         load(engine, mainScreen());
-        SleepInhibitor::whileBusy(TaskMgrModel::instance()->engine(), TaskMgrModel::instance());
+
+        TaskEngine &tasks = TaskMgrModel::instance()->engine();
+        SleepInhibitor::whileBusy(tasks, TaskMgrModel::instance());
+        // Offers and finished transfers reach the user outside the window too.
+        DesktopNotifier notifier;
+        notifier.setWindowActive([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
+        ServerModel::instance()->setNotifier(&notifier);
+        QObject::connect(&notifier, &DesktopNotifier::acceptChosen, &app, raiseWindow);
+        tasks.setTaskEndListener([&notifier](const TaskKey &key, const TaskEntry &entry) {
+            if (!key.fromMe)
+                notifyTaskEnded(notifier, entry);
+        });
         code = app.exec();
+        tasks.setTaskEndListener(nullptr);
     }
     return code;
 }

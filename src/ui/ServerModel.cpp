@@ -1,6 +1,7 @@
 #include "ServerModel.h"
 
 #include "AppSingleton.h"
+#include "DesktopNotifier.h"
 #include "GlobalModel.h"
 #include "MessageBoxContext.h"
 #include "TaskMgrModel.h"
@@ -284,6 +285,11 @@ void ServerModel::installCallbacks()
     };
 }
 
+void ServerModel::setNotifier(DesktopNotifier *notifier)
+{
+    m_notifier = notifier;
+}
+
 void ServerModel::promptForTask(const std::string &tid, const PeerEndpoint &peer)
 {
     TransferTask task;
@@ -303,7 +309,7 @@ void ServerModel::promptForTask(const std::string &tid, const PeerEndpoint &peer
                              .arg(task.status.total)
                              .arg(fromUtf8(task.remote_name));
     // An answer that comes after the offer expired changes nothing: the sender was told.
-    const MessageBoxContext::CallBack yes([this, tid, peer] {
+    const std::function<void()> accept = [this, tid, peer] {
         if (!isWaiting(tid))
             return;
         emit selectSaveRoot(InputCallbackModel::Callback([this, tid, peer](const QVariantList &params) {
@@ -314,14 +320,49 @@ void ServerModel::promptForTask(const std::string &tid, const PeerEndpoint &peer
             }
             acceptTask(tid, peer, params.isEmpty() ? QString() : localFolder(params.first()));
         }));
-    });
-    const MessageBoxContext::CallBack no([this, tid, peer] {
+    };
+    const std::function<void()> decline = [this, tid, peer] {
         if (isWaiting(tid))
             declineTask(tid, peer);
-    });
+    };
+    // The prompt and the desktop notification are two views of one decision:
+    // the first answer counts, and the other view closes.
+    struct Decision {
+        bool made = false;
+        quint64 notification = 0;
+    };
+    const auto decision = std::make_shared<Decision>();
+    const QString boxId = QStringLiteral("offer:") + fromUtf8(tid);
+    const auto answer = [this, decision, boxId](bool inBox, const std::function<void()> &fn) {
+        if (decision->made)
+            return;
+        decision->made = true;
+        if (inBox) {
+            if (m_notifier)
+                m_notifier->closeOffer(decision->notification);
+        } else {
+            closeMessageBox(MessageBoxContext::instance(), boxId);
+        }
+        fn();
+    };
+    const MessageBoxContext::CallBack yes([answer, accept] { answer(true, accept); });
+    const MessageBoxContext::CallBack no([answer, decline] { answer(true, decline); });
     showMessageBox(MessageBoxContext::instance(), QString(), text, MessageBoxContext::Question,
-                   {{MessageBoxContext::Yes, tr("Yes"), yes}, {MessageBoxContext::No, tr("No"), no}});
-    QTimer::singleShot(m_offerLifetimeMs, this, [this, tid, peer] {
+                   {{MessageBoxContext::Yes, tr("Yes"), yes}, {MessageBoxContext::No, tr("No"), no}}, boxId);
+    if (m_notifier) {
+        std::vector<TransferFile> files;
+        int64_t bytes = 0;
+        if (waiting.readTaskFiles(tid, &files) > 0) {
+            for (const TransferFile &f : files)
+                bytes += f.total;
+        }
+        decision->notification = m_notifier->offer(
+            fromUtf8(task.remote_name), task.status.total, bytes, [answer, accept] { answer(false, accept); },
+            [answer, decline] { answer(false, decline); });
+    }
+    QTimer::singleShot(m_offerLifetimeMs, this, [this, tid, peer, decision] {
+        if (m_notifier)
+            m_notifier->closeOffer(decision->notification);
         if (isWaiting(tid))
             declineTask(tid, peer);
     });

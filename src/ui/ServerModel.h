@@ -21,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+class DesktopNotifier;
 class Invoker;
 
 class ServerModel : public QObject {
@@ -52,6 +53,10 @@ public:
     void setOfferPolicy(OfferPolicy policy) { m_offerPolicy = std::move(policy); }
     // How long an offer waits for its answer (kOfferLifetimeMs unless set).
     void setOfferLifetime(int ms) { m_offerLifetimeMs = ms; }
+    // Offers are also shown as desktop notifications through notifier (not
+    // owned); whichever of the prompt and the notification is answered first
+    // decides, and the other closes.
+    void setNotifier(DesktopNotifier *notifier);
 
     LanferryUdpServer &udpServer() { return m_udp; }
     LanferryHttpServer &httpServer() { return m_http; }
@@ -102,6 +107,7 @@ private:
     LanferryUdpServer m_udp;
     LanferryHttpServer m_http;
     OfferPolicy m_offerPolicy;
+    QPointer<DesktopNotifier> m_notifier;
     bool m_startedOnce = false;
     // Offers waiting for their answer (stored under "tasks_tmp"), by task id:
     // the sending device's id. Written by the service's workers and by this thread.
