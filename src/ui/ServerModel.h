@@ -12,6 +12,7 @@
 #include "server/LanferryHttpServer.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
