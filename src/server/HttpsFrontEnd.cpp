@@ -196,7 +196,8 @@ struct HttpsFrontEnd::Engine {
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(HttpsFrontEnd::Engine &engine, tcp::socket socket, std::string address)
-        : m_engine(engine), m_stream(std::move(socket), engine.tls), m_address(std::move(address))
+        : m_engine(engine), m_socket(std::move(socket)), m_executor(m_socket.get_executor()),
+          m_firstByteTimer(m_executor), m_address(std::move(address))
     {
     }
     ~Session()
@@ -207,17 +208,37 @@ public:
     }
 
     // Ends the connection; on the session's own executor.
-    void abort() { beast::get_lowest_layer(m_stream).close(); }
-    auto executor() { return m_stream.get_executor(); }
+    void abort()
+    {
+        beast::error_code ignored;
+        m_socket.close(ignored);
+        if (m_stream)
+            beast::get_lowest_layer(*m_stream).close();
+    }
+    tcp::socket::executor_type executor() const { return m_executor; }
 
+    // The TLS state (some 70 KiB) is made when the first byte arrives: a
+    // connection that sends nothing costs little more than its socket.
     void start()
     {
         m_engine.markWaiting(this, shared_from_this(), m_address);
         m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
-        beast::get_lowest_layer(m_stream).expires_at(m_headDeadline);
-        m_stream.async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
+        m_firstByteTimer.expires_at(m_headDeadline);
+        m_firstByteTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
+            beast::error_code ignored;
             if (!ec)
-                self->continueHead();
+                self->m_socket.close(ignored);
+        });
+        m_socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+            self->m_firstByteTimer.cancel();
+            if (ec || !self->m_socket.is_open())
+                return;
+            self->m_stream.emplace(std::move(self->m_socket), self->m_engine.tls);
+            beast::get_lowest_layer(*self->m_stream).expires_at(self->m_headDeadline);
+            self->m_stream->async_handshake(ssl::stream_base::server, [self](beast::error_code e) {
+                if (!e)
+                    self->continueHead();
+            });
         });
     }
 
@@ -231,15 +252,15 @@ private:
             m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
             return continueHead();
         }
-        beast::get_lowest_layer(m_stream).expires_after(HttpsFrontEnd::kIdleTimeout);
-        m_stream.async_read_some(m_buffer.prepare(kReadStep),
-                                 [self = shared_from_this()](beast::error_code ec, size_t n) {
-                                     if (ec)
-                                         return;
-                                     self->m_buffer.commit(n);
-                                     self->m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
-                                     self->continueHead();
-                                 });
+        beast::get_lowest_layer(*m_stream).expires_after(HttpsFrontEnd::kIdleTimeout);
+        m_stream->async_read_some(m_buffer.prepare(kReadStep),
+                                  [self = shared_from_this()](beast::error_code ec, size_t n) {
+                                      if (ec)
+                                          return;
+                                      self->m_buffer.commit(n);
+                                      self->m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
+                                      self->continueHead();
+                                  });
     }
 
     void continueHead()
@@ -250,14 +271,14 @@ private:
             return refuse(scan.refuse, statusText(scan.refuse));
         if (scan.end)
             return parseHead(scan.end);
-        beast::get_lowest_layer(m_stream).expires_at(m_headDeadline);
-        m_stream.async_read_some(m_buffer.prepare(kReadStep),
-                                 [self = shared_from_this()](beast::error_code ec, size_t n) {
-                                     if (ec)
-                                         return;
-                                     self->m_buffer.commit(n);
-                                     self->continueHead();
-                                 });
+        beast::get_lowest_layer(*m_stream).expires_at(m_headDeadline);
+        m_stream->async_read_some(m_buffer.prepare(kReadStep),
+                                  [self = shared_from_this()](beast::error_code ec, size_t n) {
+                                      if (ec)
+                                          return;
+                                      self->m_buffer.commit(n);
+                                      self->continueHead();
+                                  });
     }
 
     void parseHead(size_t headBytes)
@@ -317,7 +338,7 @@ private:
             return readBody();
         m_engine.quick.post([self = shared_from_this()] {
             const bool pass = self->m_route.beforeBody(self->m_req, self->m_res);
-            asio::post(self->m_stream.get_executor(), [self, pass] {
+            asio::post(self->m_executor, [self, pass] {
                 if (pass)
                     self->readBody();
                 else
@@ -345,8 +366,8 @@ private:
         m_parser->body_limit(std::max<std::uint64_t>(m_pendingBody, 1));
         const auto allowed =
             HttpsFrontEnd::kHeadTimeout + std::chrono::seconds(m_pendingBody / HttpsFrontEnd::kMinBodyBytesPerSecond);
-        beast::get_lowest_layer(m_stream).expires_after(allowed);
-        http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, size_t) {
+        beast::get_lowest_layer(*m_stream).expires_after(allowed);
+        http::async_read(*m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, size_t) {
             if (!ec)
                 self->onBody();
         });
@@ -365,7 +386,7 @@ private:
             if (checked || !self->m_route.beforeBody || self->m_route.beforeBody(self->m_req, self->m_res))
                 self->m_route.handle(self->m_req, self->m_res);
             self->m_req = IncomingRequest(); // the body goes before the answer waits for its peer
-            asio::post(self->m_stream.get_executor(), [self] {
+            asio::post(self->m_executor, [self] {
                 self->m_engine.releaseBody(self->m_address, self->m_bodyReserved);
                 self->m_bodyReserved = 0;
                 self->writeAnswer();
@@ -417,8 +438,8 @@ private:
     // slow but moving peer is fine, a peer that stops reading is not.
     template <class Msg, class Serializer> void writeSome(std::shared_ptr<Msg> msg, std::shared_ptr<Serializer> sr)
     {
-        beast::get_lowest_layer(m_stream).expires_after(HttpsFrontEnd::kWriteStallTimeout);
-        http::async_write_some(m_stream, *sr, [self = shared_from_this(), msg, sr](beast::error_code ec, size_t) {
+        beast::get_lowest_layer(*m_stream).expires_after(HttpsFrontEnd::kWriteStallTimeout);
+        http::async_write_some(*m_stream, *sr, [self = shared_from_this(), msg, sr](beast::error_code ec, size_t) {
             if (ec)
                 return;
             if (!sr->is_done())
@@ -435,24 +456,27 @@ private:
             return waitForRequest();
         }
         beast::error_code ignored;
-        beast::get_lowest_layer(m_stream).socket().shutdown(tcp::socket::shutdown_send, ignored);
-        beast::get_lowest_layer(m_stream).expires_after(kLingerTime);
+        beast::get_lowest_layer(*m_stream).socket().shutdown(tcp::socket::shutdown_send, ignored);
+        beast::get_lowest_layer(*m_stream).expires_after(kLingerTime);
         linger();
     }
 
     void linger()
     {
         m_buffer.clear();
-        beast::get_lowest_layer(m_stream).async_read_some(m_buffer.prepare(64 * 1024),
-                                                          [self = shared_from_this()](beast::error_code ec, size_t n) {
-                                                              self->m_lingered += n;
-                                                              if (!ec && self->m_lingered < kMaxLingerBytes)
-                                                                  self->linger();
-                                                          });
+        beast::get_lowest_layer(*m_stream).async_read_some(m_buffer.prepare(64 * 1024),
+                                                           [self = shared_from_this()](beast::error_code ec, size_t n) {
+                                                               self->m_lingered += n;
+                                                               if (!ec && self->m_lingered < kMaxLingerBytes)
+                                                                   self->linger();
+                                                           });
     }
 
     HttpsFrontEnd::Engine &m_engine;
-    Stream m_stream;
+    tcp::socket m_socket; // until the first byte, then in m_stream
+    tcp::socket::executor_type m_executor;
+    asio::steady_timer m_firstByteTimer;
+    std::optional<Stream> m_stream;
     std::string m_address;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
