@@ -2,10 +2,10 @@
 // crashed holder never blocks the next start, signals end it cleanly, a data
 // folder it cannot use stops it with one clear line, and the command line
 // answers bad usage with one line and its exit code.
+#include "FreePort.h"
 #include "TempDataHome.h"
 
 #include <QJsonDocument>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUuid>
 #include <QtTest>
@@ -47,14 +47,12 @@ private:
         if (QFile::exists(folder + "/server"))
             return;
         QDir().mkpath(folder);
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
         QFile settings(folder + "/server");
         settings.open(QIODevice::WriteOnly);
         settings.write(
             QString("{ \"uid\": \"%1\", \"name\": \"test\", \"type\": \"win\", \"pwd\": \"test\", \"port\": %2 }")
                 .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
-                .arg(probe.serverPort())
+                .arg(freePort())
                 .toUtf8());
     }
     // Starts the program and waits until it holds the lock and runs its loop.
@@ -65,11 +63,22 @@ private:
         p.start(LANFERRY_BIN, service(home));
         if (!p.waitForStarted())
             return false;
-        // Running means: still alive once the settings file exists.
-        const QString settings = QString::fromStdString(home.dataFolderPath()) + "/server";
-        for (int i = 0; i < 100 && !QFile::exists(settings); ++i)
-            QTest::qWait(50);
-        return !p.waitForFinished(300) && p.state() == QProcess::Running;
+        // Running means: its service answers on its port (by then it has
+        // taken the lock and watches for signals), however slow the start.
+        QFile settings(QString::fromStdString(home.dataFolderPath()) + "/server");
+        if (!settings.open(QIODevice::ReadOnly))
+            return false;
+        const int port = QJsonDocument::fromJson(settings.readAll())["port"].toInt();
+        return QTest::qWaitFor(
+                   [&] {
+                       if (p.state() != QProcess::Running)
+                           return true;
+                       QTcpSocket probe;
+                       probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+                       return probe.waitForConnected(200);
+                   },
+                   20000) &&
+               p.state() == QProcess::Running;
     }
     static int runToEnd(const TempDataHome &home, const QStringList &args, QByteArray *err = nullptr)
     {

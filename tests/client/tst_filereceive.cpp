@@ -433,7 +433,7 @@ void TestFileReceive::localFailures()
     else if (situation == "unknown file")
         file.uid = "no-such-file";
     else if (situation == "refused")
-        target.port = TestServer::freePort();
+        target.port = freePort();
     else if (situation == "source deleted")
         QVERIFY(QFile::remove(QString::fromStdString(dir() + "/source.bin")));
     else if (situation == "partial is a folder")

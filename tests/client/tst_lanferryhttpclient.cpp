@@ -285,7 +285,7 @@ void TestLanferryHttpClient::identityFromRealServer()
 
 void TestLanferryHttpClient::failedRequests()
 {
-    const int unused = TestServer::freePort();
+    const int unused = freePort();
     LanferryHttpClient client;
     HttpResponse res = client.taskRecvStop(local(unused), "t1");
     QCOMPARE(res.status, -1);

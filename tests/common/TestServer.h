@@ -3,12 +3,12 @@
 // its clients. Create it inside a TempDataHome.
 #pragma once
 
+#include "FreePort.h"
 #include "server/FileWork.h"
 #include "server/LanferryHttpServer.h"
 
 #include "core/ServerInfo.h"
 
-#include <QTcpServer>
 #include <QTest>
 
 #include <mutex>
@@ -62,13 +62,6 @@ public:
         if (!saveServerInfo(me) || !server.start())
             return false;
         return QTest::qWaitFor([this] { return server.isListening(); }, 5000);
-    }
-
-    static int freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
     }
 
     Calls calls()

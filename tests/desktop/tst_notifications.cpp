@@ -3,6 +3,7 @@
 // notification is accepted or declined exactly as from the prompt and the
 // prompt closes; a prompt answered first closes the notification; a server
 // without actions, or an active window, leaves the prompt alone.
+#include "FreePort.h"
 #include "PrivateBus.h"
 #include "TempDataHome.h"
 #include "../client/RawTlsServer.h"
@@ -20,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QtTest>
 
 // Records what it is asked and can say that the user chose an action.
@@ -149,10 +149,7 @@ void TestNotifications::init()
     m_home = std::make_unique<TempDataHome>();
     QVERIFY(ShareFilesDb::instance().reopen(std::string()));
     ServerInfo me = loadServerInfo();
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    me.port = probe.serverPort();
-    probe.close();
+    me.port = freePort();
     QVERIFY(saveServerInfo(me));
     m_model = std::make_unique<ServerModel>();
     m_windowActive = false;

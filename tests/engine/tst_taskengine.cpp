@@ -436,7 +436,7 @@ void TestTaskEngine::peerSearch()
     writeFile(src() + "/one", "1111");
     writeFile(src() + "/two", "2222");
     const TaskKey key = offer({src() + "/one", src() + "/two"});
-    const int deadPort = TestServer::freePort();
+    const int deadPort = freePort();
     if (!storedReachable)
         QVERIFY(TaskStore(false).updateServerInfo(key.tid, "127.0.0.1", deadPort, "pw"));
     const std::string remoteUid = receivedTask(key).remote_uid;

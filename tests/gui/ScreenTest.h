@@ -4,6 +4,7 @@
 // pressing items of the window by objectName.
 #pragma once
 
+#include "FreePort.h"
 #include "TempDataHome.h"
 
 #include "app/DesktopApp.h"
@@ -21,7 +22,6 @@
 #include <QQmlExpression>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtQuickTest/quicktest.h>
 #include <QtTest>
@@ -52,13 +52,6 @@ inline QStringList takeWarnings()
     QStringList taken;
     taken.swap(g_warnings);
     return taken;
-}
-
-inline int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // Made before the application object: the folders the program reads at start.

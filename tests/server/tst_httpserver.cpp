@@ -8,6 +8,7 @@
 #include "store/ShareFilesDb.h"
 #include "store/TaskStore.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -719,7 +720,7 @@ void TestHttpServer::restartAndBindFailure()
 {
     // start while listening restarts on the port now in the settings.
     const int oldPort = m_server->port;
-    const int newPort = TestServer::freePort();
+    const int newPort = freePort();
     ServerInfo me = loadServerInfo();
     me.port = newPort;
     QVERIFY(saveServerInfo(me));

@@ -3,6 +3,7 @@
 // name and password, and the JSON events it printed.
 #pragma once
 
+#include "FreePort.h"
 #include "core/Uuid.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTest>
 
 #include <functional>
@@ -49,13 +49,6 @@ public:
             if (!m_process.waitForFinished(10000))
                 m_process.kill();
         }
-    }
-
-    static int freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
     }
 
     QString dataFolder() const { return m_home + "/data/tovantic_lanferry_win"; }

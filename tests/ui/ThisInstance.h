@@ -23,7 +23,7 @@ inline void startThisInstance(std::unique_ptr<TempDataHome> &home)
     home = std::make_unique<TempDataHome>();
     ServerInfo me = loadServerInfo();
     me.name = "me";
-    me.port = ModelPeerProcess::freePort();
+    me.port = freePort();
     QVERIFY(saveServerInfo(me));
     QVERIFY(installCatalogue(QCoreApplication::instance()));
     QVERIFY(ShareFilesDb::instance().open());

@@ -168,7 +168,7 @@ void TestDevicesModel::connectByAddress()
     QFETCH(QString, message);
     QFETCH(int, icon);
     std::unique_ptr<ModelPeerProcess> peer;
-    int port = ModelPeerProcess::freePort();
+    int port = freePort();
     if (peerPassword != "-") {
         peer = std::make_unique<ModelPeerProcess>(m_dir->path() + "/peer", "alice", peerPassword);
         QVERIFY(!peer->waitEvent("ready").isEmpty());

@@ -2,6 +2,7 @@
 // restarting the services only when the port changes, an offered task that
 // cannot be kept, restarts while peers are served, and the end of the model
 // while peers report or do not answer.
+#include "FreePort.h"
 #include "RawTlsClient.h"
 #include "TempDataHome.h"
 #include "../client/RawTlsServer.h"
@@ -22,7 +23,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -47,12 +47,6 @@ private slots:
     void unansweredOffersExpire();
 
 private:
-    static int freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
-    }
     // One request on a kept-alive connection.
     static int ask(RawTlsClient &c)
     {
