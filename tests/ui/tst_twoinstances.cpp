@@ -209,10 +209,11 @@ void TestTwoInstances::stopAndResumeContinuesTheFile()
         TaskStore(false, m_bob->path("tasks_recv")).readTaskFiles(tid.toStdString(), &files);
         return files.size() == 1 ? files[0] : TransferFile();
     };
-    const QString partial =
-        m_saveTo + "/" + QString::fromStdString(partialFileName("large.bin", tid.toStdString(), storedFile().uid, ""));
     // Stop as soon as the first piece is on record.
     QVERIFY(QTest::qWaitFor([&] { return storedFile().status.offset > 0; }, 30000));
+    // Named after the file's id, which is on record by now (not yet when send() returns).
+    const QString partial =
+        m_saveTo + "/" + QString::fromStdString(partialFileName("large.bin", tid.toStdString(), storedFile().uid, ""));
     m_bob->command("stop " + tid);
     m_bob->waitEvent([](const QJsonObject &e) { return e["event"] == "done" && e["command"] == "stop"; });
     QTest::qWait(500); // a stopped run records nothing more
