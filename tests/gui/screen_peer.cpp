@@ -11,13 +11,13 @@
 //   choose PATH...        pick the paths in the open file or folder dialog and accept it
 //   quit
 // Answers: {"event":"done","command":..., "value":...} or {"event":"error","text":...}.
+#include "StdinLines.h"
 #include "ScreenTest.h"
 
 #include "ui/ServerModel.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
 #include <cstdio>
 #include <unistd.h>
@@ -92,25 +92,7 @@ int main(int argc, char *argv[])
         }
         emitLine(answer);
     };
-    // Lines are read by hand: a buffered stream could hold lines the notifier never reports.
-    QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buf[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) {
-            input.setEnabled(false);
-            app.quit();
-            return;
-        }
-        pending.append(buf, int(n));
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(pending.left(end));
-            pending.remove(0, end + 1);
-            run(line);
-        }
-    });
+    const StdinLines input(run);
     const int code = app.exec();
     ServerModel::instance()->stop();
     return code;

@@ -11,6 +11,7 @@
 //   start TID          start a received task again
 //   stop TID           stop a received task
 //   quit
+#include "StdinLines.h"
 #include "client/LanferryHttpClient.h"
 #include "core/ServerInfo.h"
 #include "server/FileWork.h"
@@ -27,7 +28,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QUrl>
 
 #include <cstdio>
@@ -152,25 +152,7 @@ int main(int argc, char *argv[])
             app.quit();
         emitLine({{"event", "done"}, {"command", verb}});
     };
-    // Lines are read by hand: a buffered stream could hold lines the notifier never reports.
-    QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buf[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) {
-            input.setEnabled(false);
-            app.quit();
-            return;
-        }
-        pending.append(buf, int(n));
-        int end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(pending.left(end));
-            pending.remove(0, end + 1);
-            run(line);
-        }
-    });
+    const StdinLines input(run);
     const int code = app.exec();
     server->stop();
     return code;
