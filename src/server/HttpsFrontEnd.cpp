@@ -1,5 +1,6 @@
 #include "HttpsFrontEnd.h"
 
+#include "SendBio.h"
 #include "WorkerPool.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -37,6 +38,8 @@ constexpr size_t kReadStep = 8 * 1024;
 // answer it has not read yet.
 constexpr std::chrono::seconds kLingerTime{2};
 constexpr size_t kMaxLingerBytes = 4u * 1024 * 1024;
+// File pieces from this size on are written straight into the socket.
+constexpr size_t kMinDirectBody = 64 * 1024;
 
 void parseQuery(const std::string &query, std::map<std::string, std::string> *params)
 {
@@ -197,7 +200,7 @@ class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(HttpsFrontEnd::Engine &engine, tcp::socket socket, std::string address)
         : m_engine(engine), m_socket(std::move(socket)), m_executor(m_socket.get_executor()),
-          m_firstByteTimer(m_executor), m_address(std::move(address))
+          m_timer(m_executor), m_address(std::move(address))
     {
     }
     ~Session()
@@ -223,14 +226,14 @@ public:
     {
         m_engine.markWaiting(this, shared_from_this(), m_address);
         m_headDeadline = Clock::now() + HttpsFrontEnd::kHeadTimeout;
-        m_firstByteTimer.expires_at(m_headDeadline);
-        m_firstByteTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
+        m_timer.expires_at(m_headDeadline);
+        m_timer.async_wait([self = shared_from_this()](beast::error_code ec) {
             beast::error_code ignored;
             if (!ec)
                 self->m_socket.close(ignored);
         });
         m_socket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
-            self->m_firstByteTimer.cancel();
+            self->m_timer.cancel();
             if (ec || !self->m_socket.is_open())
                 return;
             self->m_stream.emplace(std::move(self->m_socket), self->m_engine.tls);
@@ -424,7 +427,20 @@ private:
             msg->body() = beast::span<const char>(m_res.data.get(), m_res.dataSize);
             fillHead(*msg);
             auto sr = std::make_shared<http::serializer<false, http::span_body<const char>>>(*msg);
-            writeSome(msg, sr);
+            if (m_res.dataSize < kMinDirectBody)
+                return writeSome(msg, sr);
+            sr->split(true);
+            beast::get_lowest_layer(*m_stream).expires_after(HttpsFrontEnd::kWriteStallTimeout);
+            http::async_write_header(*m_stream, *sr, [self = shared_from_this(), msg, sr](beast::error_code ec, size_t) {
+                if (ec)
+                    return;
+                if (!self->m_sendBio)
+                    self->m_sendBio.reset(newSendBio(-1));
+                if (!self->m_sendBio)
+                    return self->writeSome(msg, sr);
+                self->m_directSent = 0;
+                self->writeDirect();
+            });
         } else {
             auto msg = std::make_shared<http::response<http::string_body>>();
             msg->body() = std::move(m_res.body);
@@ -446,6 +462,52 @@ private:
                 return self->writeSome(msg, sr);
             self->m_res = ServerAnswer(); // lets go of the bytes it sent
             self->afterAnswer();
+        });
+    }
+
+    // Encrypts the body of m_res straight into the socket (see SendBio.h),
+    // waiting for room whenever the socket is full; a peer that reads nothing
+    // for the stall limit loses the connection, as with any other answer.
+    void writeDirect()
+    {
+        tcp::socket &socket = beast::get_lowest_layer(*m_stream).socket();
+        if (!socket.is_open())
+            return;
+        SSL *ssl = m_stream->native_handle();
+        BIO *own = SSL_get_wbio(ssl);
+        BIO_set_data(m_sendBio.get(), reinterpret_cast<void *>(static_cast<intptr_t>(socket.native_handle())));
+        BIO_up_ref(own);
+        BIO_up_ref(m_sendBio.get());
+        SSL_set0_wbio(ssl, m_sendBio.get());
+        const char *data = m_res.data.get();
+        int result = 1;
+        while (m_directSent < m_res.dataSize) {
+            const size_t step = std::min<size_t>(m_res.dataSize - m_directSent, 1u << 30);
+            result = SSL_write(ssl, data + m_directSent, static_cast<int>(step));
+            if (result <= 0)
+                break;
+            m_directSent += static_cast<size_t>(result);
+        }
+        const int error = result <= 0 ? SSL_get_error(ssl, result) : SSL_ERROR_NONE;
+        SSL_set0_wbio(ssl, own); // back to the stream's own pair, for what follows
+        if (m_directSent == m_res.dataSize) {
+            m_res = ServerAnswer();
+            return afterAnswer();
+        }
+        if (error != SSL_ERROR_WANT_WRITE) {
+            ERR_clear_error();
+            return abort();
+        }
+        m_timer.expires_after(HttpsFrontEnd::kWriteStallTimeout);
+        m_timer.async_wait([self = shared_from_this()](beast::error_code ec) {
+            // A wait that ended in time re-arms the timer before a stale expiry runs.
+            if (!ec && self->m_timer.expiry() <= Clock::now())
+                self->abort();
+        });
+        socket.async_wait(tcp::socket::wait_write, [self = shared_from_this()](beast::error_code ec) {
+            self->m_timer.cancel();
+            if (!ec)
+                self->writeDirect();
         });
     }
 
@@ -475,7 +537,7 @@ private:
     HttpsFrontEnd::Engine &m_engine;
     tcp::socket m_socket; // until the first byte, then in m_stream
     tcp::socket::executor_type m_executor;
-    asio::steady_timer m_firstByteTimer;
+    asio::steady_timer m_timer; // the first byte's deadline, then a direct body's stall limit
     std::optional<Stream> m_stream;
     std::string m_address;
     beast::flat_buffer m_buffer;
@@ -487,6 +549,8 @@ private:
     size_t m_pendingBody = 0;
     size_t m_bodyReserved = 0;
     size_t m_lingered = 0;
+    std::unique_ptr<BIO, decltype(&BIO_free)> m_sendBio{nullptr, &BIO_free};
+    size_t m_directSent = 0;
     int m_served = 0;
     bool m_keepAlive = true;
     bool m_closeAfter = false;

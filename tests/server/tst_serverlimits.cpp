@@ -5,6 +5,7 @@
 #include "TestServer.h"
 
 #include "server/HttpsFrontEnd.h"
+#include "store/TaskStore.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -32,6 +33,7 @@ private slots:
     void bodiesRefusedBeforeTheyAreRead();
     void connectionsPerAddressAndInAll();
     void slowRouteWorkDoesNotHoldUpOthers();
+    void peerThatStopsReadingIsCut();
 
 private:
     // GET / from 127.0.0.1 on a fresh connection: answered 200 within 2 s.
@@ -260,6 +262,56 @@ void TestServerLimits::slowRouteWorkDoesNotHoldUpOthers()
     release = true;
     for (auto &c : busy)
         QCOMPARE(c->readAnswer().status, 200);
+}
+
+void TestServerLimits::peerThatStopsReadingIsCut()
+{
+    // Four whole pieces asked for at once, far more than the socket buffers
+    // hold, and never read: the answers stall, the connection must go.
+    const QString path = m_home->path() + "/big.bin";
+    QFile big(path);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(LanferryHttpServer::kReadBufferSize));
+    big.close();
+    TransferTask task = newOutgoingTask("127.0.0.1", 1, "peer-uid", "peer", "win");
+    std::vector<TransferFile> files;
+    addLocalPath(task.uid, files, path.toStdString(), std::string(), std::string());
+    QVERIFY(TaskStore(true).createTask(task, files));
+    const std::string read =
+        RawTlsClient::post("/file/read", "{\"tid\":\"" + task.uid + "\",\"fid\":\"" + files[0].uid + "\",\"offset\":0}");
+    const int kAsked = 4;
+
+    RawTlsClient stalled;
+    QVERIFY(stalled.connect(m_server->port, "127.0.0.4"));
+    std::string requests;
+    for (int i = 0; i < kAsked; ++i)
+        requests += read;
+    QVERIFY(stalled.send(requests));
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 14000) {
+        QVERIFY(legitimateClientServed());
+        QTest::qWait(1000);
+    }
+    // What was buffered before the cut still arrives, then the end: were the
+    // connection alive, reading would bring every answer.
+    int whole = 0;
+    for (RawTlsClient::Answer a; (a = stalled.readAnswer(3000)).status == 200 &&
+                                 a.body.size() == size_t(LanferryHttpServer::kReadBufferSize);)
+        ++whole;
+    QVERIFY2(whole < kAsked, qPrintable(QString::number(whole)));
+
+    // A reader that takes its time but keeps reading gets every byte.
+    RawTlsClient patient;
+    QVERIFY(patient.connect(m_server->port, "127.0.0.5"));
+    QVERIFY(patient.send(read + read));
+    QTest::qWait(1500);
+    for (int i = 0; i < 2; ++i) {
+        const RawTlsClient::Answer a = patient.readAnswer();
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body.size(), size_t(LanferryHttpServer::kReadBufferSize));
+        QVERIFY(a.body.find_first_not_of('\0') == std::string::npos);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerLimits)
