@@ -199,8 +199,8 @@ struct HttpsFrontEnd::Engine {
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(HttpsFrontEnd::Engine &engine, tcp::socket socket, std::string address)
-        : m_engine(engine), m_socket(std::move(socket)), m_executor(m_socket.get_executor()),
-          m_timer(m_executor), m_address(std::move(address))
+        : m_engine(engine), m_socket(std::move(socket)), m_executor(m_socket.get_executor()), m_timer(m_executor),
+          m_address(std::move(address))
     {
     }
     ~Session()
@@ -431,16 +431,17 @@ private:
                 return writeSome(msg, sr);
             sr->split(true);
             beast::get_lowest_layer(*m_stream).expires_after(HttpsFrontEnd::kWriteStallTimeout);
-            http::async_write_header(*m_stream, *sr, [self = shared_from_this(), msg, sr](beast::error_code ec, size_t) {
-                if (ec)
-                    return;
-                if (!self->m_sendBio)
-                    self->m_sendBio.reset(newSendBio(-1));
-                if (!self->m_sendBio)
-                    return self->writeSome(msg, sr);
-                self->m_directSent = 0;
-                self->writeDirect();
-            });
+            http::async_write_header(*m_stream, *sr,
+                                     [self = shared_from_this(), msg, sr](beast::error_code ec, size_t) {
+                                         if (ec)
+                                             return;
+                                         if (!self->m_sendBio)
+                                             self->m_sendBio.reset(newSendBio(-1));
+                                         if (!self->m_sendBio)
+                                             return self->writeSome(msg, sr);
+                                         self->m_directSent = 0;
+                                         self->writeDirect();
+                                     });
         } else {
             auto msg = std::make_shared<http::response<http::string_body>>();
             msg->body() = std::move(m_res.body);

@@ -277,8 +277,8 @@ void TestServerLimits::peerThatStopsReadingIsCut()
     std::vector<TransferFile> files;
     addLocalPath(task.uid, files, path.toStdString(), std::string(), std::string());
     QVERIFY(TaskStore(true).createTask(task, files));
-    const std::string read =
-        RawTlsClient::post("/file/read", "{\"tid\":\"" + task.uid + "\",\"fid\":\"" + files[0].uid + "\",\"offset\":0}");
+    const std::string read = RawTlsClient::post("/file/read", "{\"tid\":\"" + task.uid + "\",\"fid\":\"" +
+                                                                  files[0].uid + "\",\"offset\":0}");
     const int kAsked = 4;
 
     RawTlsClient stalled;
@@ -296,8 +296,8 @@ void TestServerLimits::peerThatStopsReadingIsCut()
     // What was buffered before the cut still arrives, then the end: were the
     // connection alive, reading would bring every answer.
     int whole = 0;
-    for (RawTlsClient::Answer a; (a = stalled.readAnswer(3000)).status == 200 &&
-                                 a.body.size() == size_t(LanferryHttpServer::kReadBufferSize);)
+    for (RawTlsClient::Answer a;
+         (a = stalled.readAnswer(3000)).status == 200 && a.body.size() == size_t(LanferryHttpServer::kReadBufferSize);)
         ++whole;
     QVERIFY2(whole < kAsked, qPrintable(QString::number(whole)));
 
