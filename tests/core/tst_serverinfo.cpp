@@ -23,6 +23,7 @@ private slots:
     void freshIdentityReplacesUnusableContent_data();
     void freshIdentityReplacesUnusableContent();
     void unreadableFileIsNeverReplaced();
+    void everyChangeSeenAtTheNextRead();
     void readOnlyFolderReportsInsteadOfInventing();
     void maskedJson();
     void uuidForm();
@@ -116,6 +117,45 @@ void TestServerInfo::unreadableFileIsNeverReplaced()
     QVERIFY(info.uid.empty());
     QVERIFY2(error.find("Is a directory") != std::string::npos, error.c_str());
     QVERIFY(QFileInfo(QString::fromStdString(settingsPath())).isDir());
+}
+
+void TestServerInfo::everyChangeSeenAtTheNextRead()
+{
+    TempDataHome home;
+    ServerInfo info = loadServerInfo();
+    info.pwd = "one";
+    QVERIFY(saveServerInfo(info));
+    // Old enough for the reading to be kept.
+    QTest::qWait(2100);
+    QCOMPARE(loadServerInfo().pwd, std::string("one"));
+    QCOMPARE(loadServerInfo().pwd, std::string("one"));
+
+    // Rewritten in place, same size: the same file, new content.
+    info.pwd = "two";
+    {
+        QFile f(QString::fromStdString(settingsPath()));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(f.write(QByteArray::fromStdString(jsonText(serverInfoToJson(info, false).get()))) > 0);
+    }
+    QCOMPARE(loadServerInfo().pwd, std::string("two"));
+    info.pwd = "three";
+    QVERIFY(saveServerInfo(info));
+    QCOMPARE(loadServerInfo().pwd, std::string("three"));
+
+    // Another data folder is another file.
+    {
+        TempDataHome other;
+        QVERIFY(loadServerInfo().uid != info.uid);
+    }
+    QCOMPARE(loadServerInfo().uid, info.uid);
+
+    QTest::qWait(2100);
+    QCOMPARE(loadServerInfo().pwd, std::string("three"));
+    QVERIFY(QFile::remove(QString::fromStdString(settingsPath())));
+    QVERIFY(QDir().mkpath(QString::fromStdString(settingsPath())));
+    std::string error;
+    QVERIFY(loadServerInfo(&error).uid.empty());
+    QVERIFY(!error.empty());
 }
 
 void TestServerInfo::readOnlyFolderReportsInsteadOfInventing()
