@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <csignal>
 #include <climits>
 #include <mutex>
 
@@ -95,7 +96,14 @@ struct CURLHelper2::Callbacks {
 
 void CURLHelper2::globalInit()
 {
-    std::call_once(g_curlInitOnce, [] { curl_global_init(CURL_GLOBAL_ALL); });
+    std::call_once(g_curlInitOnce, [] {
+        // A peer that closes a connection must not end the program by
+        // SIGPIPE. Ignoring it once here lets every request run with
+        // CURLOPT_NOSIGNAL, instead of libcurl installing and restoring its
+        // own handler around each transfer (several system calls a file).
+        std::signal(SIGPIPE, SIG_IGN);
+        curl_global_init(CURL_GLOBAL_ALL);
+    });
 }
 
 CURLHelper2::CURLHelper2()
@@ -131,6 +139,7 @@ bool CURLHelper2::prepare(const std::string &url, const std::vector<std::string>
         if (!m_handle)
             return false;
     }
+    curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_handle, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(m_handle, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(m_handle, CURLOPT_URL, m_url.c_str());
