@@ -66,10 +66,18 @@ int walkBeneath(int dirfd, const std::vector<std::string> &names, int flags, mod
     int current = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
     if (current < 0)
         return -1;
+    // Folders are opened first and made only when missing: most exist already.
+    const auto openOrMake = [&](const std::string &name, int openFlags, mode_t openMode) {
+        int fd = ::openat(current, name.c_str(), openFlags, openMode);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current, name.c_str(), 0777) != 0 && errno != EEXIST)
+                return -1;
+            fd = ::openat(current, name.c_str(), openFlags, openMode);
+        }
+        return fd;
+    };
     for (size_t i = 0; i + 1 < names.size(); ++i) {
-        if (create && ::mkdirat(current, names[i].c_str(), 0777) != 0 && errno != EEXIST)
-            return closeKeepingErrno(current);
-        const int next = ::openat(current, names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = openOrMake(names[i], O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
         if (next < 0)
             return closeKeepingErrno(current);
         ::close(current);
@@ -80,9 +88,7 @@ int walkBeneath(int dirfd, const std::vector<std::string> &names, int flags, mod
         ::close(current);
         return fd;
     }
-    if (create && ::mkdirat(current, names.back().c_str(), 0777) != 0 && errno != EEXIST)
-        return closeKeepingErrno(current);
-    const int fd = ::openat(current, names.back().c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+    const int fd = openOrMake(names.back(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         return closeKeepingErrno(current);
     ::close(current);
@@ -163,6 +169,12 @@ int makeFoldersBeneath(int dirfd, const std::string &relative)
     if (!splitNames(relative, &names)) {
         errno = EINVAL;
         return -1;
+    }
+    // Mostly the folders exist: one call opens them, the walk makes what is missing.
+    if (g_openat2Usable.load(std::memory_order_relaxed)) {
+        const int fd = openat2Beneath(dirfd, relative, O_RDONLY | O_DIRECTORY, 0);
+        if (fd >= 0)
+            return fd;
     }
     return walkBeneath(dirfd, names, O_RDONLY | O_DIRECTORY, 0, true);
 }
