@@ -43,6 +43,7 @@ void DurableBatch::add(const std::string &folder, Record record)
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_stopping) {
+        const std::function<void()> roundEnd = m_roundEnd;
         lock.unlock();
         std::map<dev_t, int> fds;
         std::vector<std::pair<dev_t, Record>> records;
@@ -51,7 +52,7 @@ void DurableBatch::add(const std::string &folder, Record record)
         else if (fd >= 0)
             ::close(fd);
         records.emplace_back(openError ? kNoDevice : dev, std::move(record));
-        syncAndRecord(fds, records);
+        syncAndRecord(fds, records, roundEnd);
         return;
     }
     if (openError) {
@@ -63,6 +64,12 @@ void DurableBatch::add(const std::string &folder, Record record)
     m_records.emplace_back(openError ? kNoDevice : dev, std::move(record));
     ++m_added;
     m_wake.notify_one();
+}
+
+void DurableBatch::setRoundEnd(std::function<void()> roundEnd)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_roundEnd = std::move(roundEnd);
 }
 
 void DurableBatch::flush()
@@ -112,8 +119,9 @@ void DurableBatch::run()
         std::vector<std::pair<dev_t, Record>> records;
         fds.swap(m_fds);
         records.swap(m_records);
+        const std::function<void()> roundEnd = m_roundEnd;
         lock.unlock();
-        syncAndRecord(fds, records);
+        syncAndRecord(fds, records, roundEnd);
         lock.lock();
         m_syncs += static_cast<long>(fds.size());
         m_recorded += static_cast<long>(records.size());
@@ -121,7 +129,8 @@ void DurableBatch::run()
     }
 }
 
-void DurableBatch::syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pair<dev_t, Record>> &records)
+void DurableBatch::syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pair<dev_t, Record>> &records,
+                                 const std::function<void()> &roundEnd)
 {
     // syncfs writes the file system's data and metadata (the renames too).
     std::map<dev_t, int> errors;
@@ -133,6 +142,8 @@ void DurableBatch::syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pai
         const auto error = errors.find(entry.first);
         entry.second(error == errors.end() ? EIO : error->second);
     }
+    if (roundEnd)
+        roundEnd();
 }
 
 } // namespace taskmgr

@@ -4,7 +4,8 @@
 // syncfs each, however many files) and then runs the records in the order
 // they came. So a done status never reaches the store or the sender ahead of
 // the file's bytes, and thousands of small files cost a few syncs (rounds are
-// at least 200 ms apart).
+// at least 200 ms apart). An optional hook runs after each round's records,
+// on the same thread, so that what they queued can be written at once.
 #pragma once
 
 #include <sys/types.h>
@@ -33,6 +34,9 @@ public:
     // system that holds folder. Once stopped, the sync and record run at once
     // on the caller's thread.
     void add(const std::string &folder, Record record);
+    // Runs after the records of each round (and after each record once
+    // stopped), on the thread that ran them. Set it before the first add().
+    void setRoundEnd(std::function<void()> roundEnd);
     // Returns once everything handed over so far was synced and recorded.
     void flush();
     // Syncs and records what is pending, then ends the thread.
@@ -42,14 +46,16 @@ public:
 
 private:
     void run();
-    // One round: syncs fds (closing them) and runs records, without the lock.
-    void syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pair<dev_t, Record>> &records);
+    // One round: syncs fds (closing them), runs records, then roundEnd; without the lock.
+    static void syncAndRecord(std::map<dev_t, int> &fds, std::vector<std::pair<dev_t, Record>> &records,
+                              const std::function<void()> &roundEnd);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
     std::map<dev_t, int> m_fds; // one open folder per file system
     std::vector<std::pair<dev_t, Record>> m_records;
+    std::function<void()> m_roundEnd;
     long m_added = 0;
     long m_recorded = 0;
     long m_syncs = 0;

@@ -17,6 +17,8 @@ namespace {
 // A folder's progress reaches the store, the screen and the sender at most
 // this often while it runs (plus its final state).
 constexpr int64_t kFolderReportSeconds = 2;
+// Files of a folder from this size on are named in its progress while fetched.
+constexpr int64_t kNamedWhileFetched = 1024 * 1024;
 constexpr const char *kNoSavePath = "The file has no save path.";
 
 int64_t nowSeconds()
@@ -85,6 +87,7 @@ TaskEngine::TaskEngine(Events events, int batchIntervalMs)
             post([this, key, statuses] { applyBatch(key, statuses); });
         },
         batchIntervalMs);
+    m_durable.setRoundEnd([this] { endFolderRound(); });
 }
 
 TaskEngine::~TaskEngine()
@@ -689,7 +692,7 @@ std::shared_ptr<TaskDirFileDb> TaskEngine::openFolderDb(const TaskKey &key, cons
         return nullptr;
     }
     // A failure inside the folder ends its walk until the task is started again.
-    if (db->readContext().failed != 0)
+    if (db->failedCount() != 0)
         return nullptr;
     return db;
 }
@@ -765,7 +768,10 @@ void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, cons
     std::shared_ptr<TaskDirFileDb> db = openFolderDb(key, run, peer, folder);
     if (!db)
         return;
-    db->setDesc(subpath);
+    // A small file is named when its round is written; a large one now,
+    // while it is being fetched.
+    if (total >= kNamedWhileFetched)
+        db->setDesc(subpath);
     const std::string relative = joinPath(place.relative, subpath);
 
     const auto rowUpdate = [&](const TransferFileStatus &status) {
@@ -783,8 +789,57 @@ void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, cons
             result.status = -1;
             result.error = std::string("Failed to write file. ") + std::strerror(syncError);
         }
-        // This thread's own connection to the folder's database.
-        std::shared_ptr<TaskDirFileDb> db = workerDirDb(key, folder);
-        whileLive(run, [&] { updateFolderRow(*db, peer, key, folder, subpath, result); });
+        queueFolderRow(run, peer, key, folder, subpath, result);
     });
+}
+
+std::vector<TaskEngine::FolderRound> &TaskEngine::folderRound()
+{
+    thread_local std::vector<FolderRound> round;
+    return round;
+}
+
+void TaskEngine::queueFolderRow(const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,
+                                const TransferFile &folder, const std::string &subpath,
+                                const TransferFileStatus &status)
+{
+    std::vector<FolderRound> &round = folderRound();
+    auto it = std::find_if(round.begin(), round.end(), [&](const FolderRound &r) {
+        return r.key == key && r.folder.uid == folder.uid && !r.run.owner_before(run) && !run.owner_before(r.run);
+    });
+    if (it == round.end())
+        it = round.insert(round.end(), FolderRound{run, peer, key, folder, {}});
+    it->rows.emplace_back(subpath, status);
+}
+
+void TaskEngine::endFolderRound()
+{
+    std::vector<FolderRound> round;
+    round.swap(folderRound());
+    for (const FolderRound &r : round) {
+        // This thread's own connection to the folder's database.
+        std::shared_ptr<TaskDirFileDb> db = workerDirDb(r.key, r.folder);
+        whileLive(r.run, [&] {
+            std::string error;
+            if (!db->ensureOpen())
+                error = db->lastError();
+            else if (!db->beginTransaction())
+                error = db->errorMessage();
+            for (size_t i = 0; error.empty() && i < r.rows.size(); ++i) {
+                const TransferFileStatus &s = r.rows[i].second;
+                if (!db->updateEntry(r.rows[i].first, s.status, s.offset, s.error))
+                    error = db->lastError();
+            }
+            if (error.empty() && !db->setDesc(r.rows.back().first))
+                error = db->lastError();
+            if (error.empty() && !db->commit())
+                error = db->errorMessage();
+            if (!error.empty()) {
+                db->rollback();
+                failFolder(*db, r.peer, r.key, r.folder, error);
+                return;
+            }
+            reportFolder(*db, r.peer, r.key, r.folder);
+        });
+    }
 }

@@ -174,6 +174,20 @@ private:
     // reports the folder when due. Called with the run live.
     void updateFolderRow(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
                          const std::string &subpath, const TransferFileStatus &status);
+    // Finished files of folders wait here for the end of their sync round
+    // (on the batch's thread), then each folder's rows are written in one
+    // transaction: one commit for a round's hundreds of small files.
+    struct FolderRound {
+        WeakRun run;
+        PeerEndpoint peer;
+        TaskKey key;
+        TransferFile folder;
+        std::vector<std::pair<std::string, TransferFileStatus>> rows;
+    };
+    static std::vector<FolderRound> &folderRound();
+    void queueFolderRow(const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,
+                        const std::string &subpath, const TransferFileStatus &status);
+    void endFolderRound();
     // Reports the folder's state when it is complete, failed, or last reported
     // over 2 seconds ago. Called with the run live.
     void reportFolder(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder);

@@ -105,6 +105,23 @@ DirTaskContext TaskDirFileDb::readContext()
     return ctx;
 }
 
+int TaskDirFileDb::failedCount()
+{
+    if (!ensureOpen())
+        return -1;
+    Sqlite3ResultSet rs;
+    if (!query("select failed from context limit 1", rs)) {
+        m_lastError = errorMessage();
+        return -1;
+    }
+    if (rs.next())
+        return rs.getInt("failed");
+    if (!stepFailed(*this))
+        return 0;
+    m_lastError = errorMessage();
+    return -1;
+}
+
 int TaskDirFileDb::hasEntry(const std::string &subpath)
 {
     if (!ensureOpen())

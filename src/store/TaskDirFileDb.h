@@ -45,6 +45,8 @@ public:
 
     // A database that cannot be opened reads as failed (failed 1, error = lastError).
     DirTaskContext readContext();
+    // Entries failed so far; negative when the database cannot be read.
+    int failedCount();
     // 1 = exists, 0 = not, negative = error.
     int hasEntry(const std::string &subpath);
     // Inserts the entries that are not there yet; existing rows keep their

@@ -23,15 +23,24 @@ void TestDurableBatch::manyFilesShareOneSync()
 {
     QTemporaryDir dir;
     DurableBatch batch;
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> recorded; // (thread, sequence)
+    // How many records each round's end saw, and on which thread.
+    std::vector<size_t> roundEnds;
+    std::thread::id recordThread, roundEndThread;
+    batch.setRoundEnd([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        roundEnds.push_back(recorded.size());
+        roundEndThread = std::this_thread::get_id();
+    });
     // The first record holds the batch's thread while 300 more arrive from three threads.
     QSemaphore started, release;
     batch.add(dir.path().toStdString(), [&](int) {
+        recordThread = std::this_thread::get_id();
         started.release();
         release.acquire();
     });
     QVERIFY(started.tryAcquire(1, 10000));
-    std::mutex mutex;
-    std::vector<std::pair<int, int>> recorded; // (thread, sequence)
     std::vector<int> errors;
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
@@ -58,6 +67,8 @@ void TestDurableBatch::manyFilesShareOneSync()
         QCOMPARE(r.second, next[static_cast<size_t>(r.first)]++);
     // One sync for the first file, one for the other 300.
     QCOMPARE(batch.syncCount(), 2L);
+    QCOMPARE(roundEnds, (std::vector<size_t>{0, 300}));
+    QVERIFY(roundEndThread == recordThread);
 }
 
 void TestDurableBatch::unusableFolderIsTold()
@@ -81,9 +92,12 @@ void TestDurableBatch::stopRecordsWhatIsPending()
     release.release();
     batch.stop();
     QCOMPARE(recorded, 10);
-    // Once stopped, a file is synced and recorded at once.
+    // Once stopped, a file is synced and recorded at once, its round ended with it.
+    int ends = 0;
+    batch.setRoundEnd([&] { ends += recorded == 11; });
     batch.add(dir.path().toStdString(), [&](int error) { recorded += error == 0; });
     QCOMPARE(recorded, 11);
+    QCOMPARE(ends, 1);
 }
 
 QTEST_GUILESS_MAIN(TestDurableBatch)
