@@ -17,11 +17,12 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <vector>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -574,30 +575,33 @@ TransferFileStatus listRemoteDirectory(LanferryHttpClient &client, const PeerEnd
     const HttpResponse res = requestPiece(client, peer, key, fid, subpath, 0, status);
     if (res.status != 200)
         return status;
-    JsonPtr list = jsonParse(res.body);
-    if (!list || !json_object_is_type(list.get(), json_type_array)) {
-        fail(status, true, kBadListing);
-        return status;
-    }
+    // Entry by entry: a folder of 100,000 files must not become one JSON tree.
     std::vector<DirTaskEntry> rows;
-    const size_t count = json_object_array_length(list.get());
-    rows.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        json_object *item = json_object_array_get_idx(list.get(), i);
+    bool unsafeName = false;
+    const bool listed = jsonForEachInArray(res.body, [&](json_object *item) {
         const std::string name = jsonString(item, "subpath");
         // The name becomes part of a path below the save folder.
         if (!isSafeListedName(name)) {
-            fail(status, true,
-                 std::string(kBadListing) + " A listed name is empty, \".\" or \"..\", or holds \"/\" or NUL.");
-            return status;
+            unsafeName = true;
+            return false;
         }
         DirTaskEntry row;
         row.subpath = subpath.empty() ? name : subpath + "/" + name;
         row.isdir = jsonBool(item, "isdir");
         row.total = jsonInt64(item, "total");
         rows.push_back(std::move(row));
+        return true;
+    });
+    if (unsafeName) {
+        fail(status, true,
+             std::string(kBadListing) + " A listed name is empty, \".\" or \"..\", or holds \"/\" or NUL.");
+        return status;
     }
-    entries->insert(entries->end(), rows.begin(), rows.end());
+    if (!listed) {
+        fail(status, true, kBadListing);
+        return status;
+    }
+    entries->insert(entries->end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     status.status = 1;
     return status;
 }

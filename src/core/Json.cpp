@@ -31,6 +31,65 @@ JsonPtr jsonParse(const std::string &text)
     return JsonPtr(o);
 }
 
+namespace {
+
+size_t skipSpace(const std::string &text, size_t at)
+{
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+        ++at;
+    return at;
+}
+
+// Where the array element starting at `at` ends: the "," or "]" that follows
+// it outside any string and nesting; text.size() when there is none.
+size_t elementEnd(const std::string &text, size_t at)
+{
+    int depth = 0;
+    bool inString = false;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (inString) {
+            if (c == '\\')
+                ++at;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || (c == ']' && depth > 0)) {
+            --depth;
+        } else if ((c == ',' || c == ']') && depth == 0) {
+            return at;
+        }
+    }
+    return text.size();
+}
+
+} // namespace
+
+bool jsonForEachInArray(const std::string &text, const std::function<bool(json_object *)> &visit)
+{
+    size_t at = skipSpace(text, 0);
+    if (at >= text.size() || text[at] != '[')
+        return false;
+    at = skipSpace(text, at + 1);
+    if (at < text.size() && text[at] == ']')
+        return skipSpace(text, at + 1) == text.size();
+    for (;;) {
+        const size_t end = elementEnd(text, at);
+        if (end >= text.size())
+            return false;
+        // The space ends a bare number, which json-c would otherwise wait to see continued.
+        JsonPtr element = jsonParse(text.substr(at, end - at) + ' ');
+        if (!element || !visit(element.get()))
+            return false;
+        if (text[end] == ']')
+            return skipSpace(text, end + 1) == text.size();
+        at = end + 1;
+    }
+}
+
 std::string jsonText(json_object *o)
 {
     return json_object_to_json_string_ext(o, JSON_C_TO_STRING_SPACED);

@@ -5,6 +5,7 @@
 #include <json-c/json.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,11 @@ using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
 
 // Parses a whole text; null when it is not JSON.
 JsonPtr jsonParse(const std::string &text);
+// Parses a text that holds one array, element by element: visit gets each
+// element in order and it is freed before the next is parsed, so a listing of
+// 100,000 entries never exists as one tree. False when the text is not such
+// an array (the elements before the fault were visited) or visit returned false.
+bool jsonForEachInArray(const std::string &text, const std::function<bool(json_object *)> &visit);
 // json-c's default (spaced) text form.
 std::string jsonText(json_object *o);
 

@@ -11,6 +11,8 @@ private slots:
     void parseLeadingInt_data();
     void parseLeadingInt();
     void parseRejectsTrailingGarbage();
+    void arrayElementByElement_data();
+    void arrayElementByElement();
 };
 
 void TestJson::readers_data()
@@ -103,6 +105,48 @@ void TestJson::parseRejectsTrailingGarbage()
     QVERIFY(!jsonParse("{ \"a\": 1 } x"));
     QVERIFY(!jsonParse("{ \"a\": "));
     QVERIFY(!jsonParse(""));
+}
+
+void TestJson::arrayElementByElement_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("visited"); // each element as json-c writes it
+
+    QTest::newRow("empty") << QByteArray(" [ ] ") << true << QStringList();
+    QTest::newRow("objects") << QByteArray("[{\"a\":1}, {\"a\":2}]\n") << true
+                             << QStringList{"{ \"a\": 1 }", "{ \"a\": 2 }"};
+    QTest::newRow("brackets and commas in strings")
+        << QByteArray(R"([{"n":"],{\"x\"}"},"[,]"])") << true << QStringList{R"({ "n": "],{\"x\"}" })", R"("[,]")"};
+    QTest::newRow("nested") << QByteArray("[[1,[2]],{\"b\":[3,{}]}]") << true
+                            << QStringList{"[ 1, [ 2 ] ]", "{ \"b\": [ 3, { } ] }"};
+    QTest::newRow("not an array") << QByteArray("{\"a\":[1]}") << false << QStringList();
+    QTest::newRow("empty element") << QByteArray("[1,,2]") << false << QStringList{"1"};
+    QTest::newRow("trailing comma") << QByteArray("[1,]") << false << QStringList{"1"};
+    QTest::newRow("unclosed") << QByteArray("[1,2") << false << QStringList{"1"};
+    QTest::newRow("garbage after") << QByteArray("[1] x") << false << QStringList{"1"};
+    QTest::newRow("broken element") << QByteArray("[{\"a\":}, 2]") << false << QStringList();
+    QTest::newRow("too deep") << QByteArray("[" + QByteArray(40, '[') + QByteArray(40, ']') + "]") << false
+                              << QStringList();
+}
+
+void TestJson::arrayElementByElement()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, visited);
+    QStringList seen;
+    const bool result = jsonForEachInArray(text.toStdString(), [&](json_object *o) {
+        seen << QString::fromStdString(jsonText(o));
+        return true;
+    });
+    QCOMPARE(seen, visited);
+    QCOMPARE(result, ok);
+    // A visitor that refuses stops the walk.
+    int calls = 0;
+    if (ok && !visited.isEmpty())
+        QVERIFY(!jsonForEachInArray(text.toStdString(), [&](json_object *) { return ++calls > 5; }));
+    QCOMPARE(calls, ok && !visited.isEmpty() ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestJson)
