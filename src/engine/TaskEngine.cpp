@@ -523,11 +523,12 @@ void TaskEngine::launch(const TaskKey &key, const ServerItem &peer)
             startRecvDir(key, peer, file, std::nullopt);
             continue;
         }
+        const std::shared_ptr<const FolderJobs> jobs = folderJobs(key, peer, file);
         for (const DirTaskEntry &row : pending) {
             if (row.isdir)
                 startRecvDir(key, peer, file, row);
-            else
-                startRecvDirFile(key, peer, file, row, row.offset);
+            else if (jobs)
+                startRecvDirFile(jobs, row, row.offset);
         }
     }
 }
@@ -559,19 +560,24 @@ void TaskEngine::startRecvDir(const TaskKey &key, const ServerItem &peer, const 
     });
 }
 
-void TaskEngine::startRecvDirFile(const TaskKey &key, const ServerItem &peer, const TransferFile &folder,
-                                  const DirTaskEntry &row, int64_t offset)
+std::shared_ptr<const TaskEngine::FolderJobs> TaskEngine::folderJobs(const TaskKey &key, const ServerItem &peer,
+                                                                     const TransferFile &folder)
 {
     TaskEntry *e = findEntry(key);
     if (!e || !e->running())
+        return nullptr;
+    return std::make_shared<const FolderJobs>(
+        FolderJobs{key, e->token, endpointOf(peer), folder, placementOf(e->task, folder)});
+}
+
+void TaskEngine::startRecvDirFile(const std::shared_ptr<const FolderJobs> &jobs, const DirTaskEntry &row,
+                                  int64_t offset)
+{
+    TaskEntry *e = findEntry(jobs->key);
+    if (!e || !e->running() || e->token != jobs->run.lock())
         return;
-    const WeakRun run = e->token;
-    const PeerEndpoint ep = endpointOf(peer);
-    const std::string subpath = row.subpath;
-    const int64_t total = row.total;
-    const Placement place = placementOf(e->task, folder);
-    submit(*e, [this, key, run, ep, folder, place, subpath, offset, total](LanferryHttpClient *client) {
-        dirFileJob(client, key, run, ep, folder, place, subpath, offset, total);
+    submit(*e, [this, jobs, subpath = row.subpath, offset, total = row.total](LanferryHttpClient *client) {
+        dirFileJob(client, jobs->key, jobs->run, jobs->peer, jobs->folder, jobs->place, subpath, offset, total);
     });
 }
 
@@ -736,16 +742,18 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
         }
         reportFolder(*db, ep, key, folder);
     });
+    listed = std::vector<DirTaskEntry>(); // its memory goes before the jobs are queued
     if (fresh.empty())
         return;
-    post([this, key, run, peer, folder, fresh] {
+    post([this, key, run, peer, folder, fresh = std::move(fresh)] {
         if (!liveEntry(key, run))
             return;
+        const std::shared_ptr<const FolderJobs> jobs = folderJobs(key, peer, folder);
         for (const DirTaskEntry &row : fresh) {
             if (row.isdir)
                 startRecvDir(key, peer, folder, row);
-            else
-                startRecvDirFile(key, peer, folder, row, 0);
+            else if (jobs)
+                startRecvDirFile(jobs, row, 0);
         }
     });
 }

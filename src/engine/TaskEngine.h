@@ -109,8 +109,6 @@ public:
     void startRecvFile(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &file);
     void startRecvDir(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &folder,
                       const std::optional<DirTaskEntry> &row);
-    void startRecvDirFile(const TaskKey &key, const LanferryUdpServer::ServerItem &peer, const TransferFile &folder,
-                          const DirTaskEntry &row, int64_t offset);
 
     // The sending device of a task: the stored address when the device there
     // answers with the task's device id, else the first candidate with that id
@@ -142,6 +140,18 @@ public:
 
 private:
     using WeakRun = std::weak_ptr<TaskEntry::RunToken>;
+    // What every file job of one folder shares: one copy for all its queued
+    // jobs, which may be 100,000. Null when the task is not running.
+    struct FolderJobs {
+        TaskKey key;
+        WeakRun run;
+        PeerEndpoint peer;
+        TransferFile folder;
+        Placement place;
+    };
+    std::shared_ptr<const FolderJobs> folderJobs(const TaskKey &key, const LanferryUdpServer::ServerItem &peer,
+                                                 const TransferFile &folder);
+    void startRecvDirFile(const std::shared_ptr<const FolderJobs> &jobs, const DirTaskEntry &row, int64_t offset);
 
     TaskEntry *findEntry(const TaskKey &key);
     // The entry when it is still running the run that run refers to.

@@ -152,10 +152,13 @@ bool TaskDirFileDb::insertEntries(const std::vector<DirTaskEntry> &entries)
     }
     if (!ensureOpen())
         return false;
+    // One transaction: a listing of thousands is one commit, and all or nothing.
+    if (!beginTransaction()) {
+        m_lastError = errorMessage();
+        return false;
+    }
     for (const DirTaskEntry &e : entries) {
         const int has = hasEntry(e.subpath);
-        if (has < 0)
-            return false;
         if (has > 0)
             continue;
         const Sqlite3Row row = {
@@ -163,8 +166,15 @@ bool TaskDirFileDb::insertEntries(const std::vector<DirTaskEntry> &entries)
             {"status", Sqlite3Value::fromInt(e.status)},    {"total", Sqlite3Value::fromInt64(e.total)},
             {"offset", Sqlite3Value::fromInt64(e.offset)},  {"error", Sqlite3Value::fromText(e.error)},
         };
-        if (!execOrRecord(buildWriteCommand(row, "dirtask", {}, "INSERT INTO")))
+        if (has < 0 || !execOrRecord(buildWriteCommand(row, "dirtask", {}, "INSERT INTO"))) {
+            rollback();
             return false;
+        }
+    }
+    if (!commit()) {
+        m_lastError = errorMessage();
+        rollback();
+        return false;
     }
     return true;
 }
