@@ -9,6 +9,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -577,6 +578,8 @@ TransferFileStatus listRemoteDirectory(LanferryHttpClient &client, const PeerEnd
         return status;
     // Entry by entry: a folder of 100,000 files must not become one JSON tree.
     std::vector<DirTaskEntry> rows;
+    // At most one row per object in the text: no regrowth of a large listing.
+    rows.reserve(static_cast<size_t>(std::count(res.body.begin(), res.body.end(), '{')));
     bool unsafeName = false;
     const bool listed = jsonForEachInArray(res.body, [&](json_object *item) {
         const std::string name = jsonString(item, "subpath");
@@ -601,7 +604,10 @@ TransferFileStatus listRemoteDirectory(LanferryHttpClient &client, const PeerEnd
         fail(status, true, kBadListing);
         return status;
     }
-    entries->insert(entries->end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    if (entries->empty())
+        entries->swap(rows);
+    else
+        entries->insert(entries->end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     status.status = 1;
     return status;
 }

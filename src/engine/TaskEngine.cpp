@@ -730,19 +730,27 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
     // only the new ones are queued from here, so that none is queued twice.
     std::vector<DirTaskEntry> fresh;
     whileLive(run, [&] {
-        for (const DirTaskEntry &row : listed) {
-            const int known = db->hasEntry(row.subpath);
-            if (known == 0)
-                fresh.push_back(row);
-        }
+        std::vector<bool> known(listed.size());
+        for (size_t i = 0; i < listed.size(); ++i)
+            known[i] = db->hasEntry(listed[i].subpath) != 0;
         if (!db->insertEntries(listed) || !db->updateEntry(subpath, 1, std::nullopt, std::string())) {
             failFolder(*db, ep, key, folder, db->lastError());
-            fresh.clear();
             return;
         }
         reportFolder(*db, ep, key, folder);
+        // Moved, not copied: a listing of 100,000 rows is held once.
+        size_t kept = 0;
+        for (size_t i = 0; i < listed.size(); ++i) {
+            if (known[i])
+                continue;
+            if (kept != i) // a string moved onto itself is left empty
+                listed[kept] = std::move(listed[i]);
+            ++kept;
+        }
+        listed.resize(kept);
+        listed.shrink_to_fit();
+        fresh.swap(listed);
     });
-    listed = std::vector<DirTaskEntry>(); // its memory goes before the jobs are queued
     if (fresh.empty())
         return;
     post([this, key, run, peer, folder, fresh = std::move(fresh)] {
