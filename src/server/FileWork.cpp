@@ -53,7 +53,8 @@ OnReadFileResult listFolder(UniqueFd fd)
         return r;
     }
     fd.release(); // closedir closes it
-    JsonPtr list(json_object_new_array());
+    // Written entry by entry: a folder of 100,000 files is never one JSON tree here.
+    std::string text = "[";
     const int dfd = ::dirfd(dir);
     while (const dirent *e = ::readdir(dir)) {
         const std::string name = e->d_name;
@@ -64,14 +65,17 @@ OnReadFileResult listFolder(UniqueFd fd)
             continue;
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
             continue; // links, devices, FIFOs and sockets are never offered
-        json_object *item = json_object_new_object();
-        jsonAdd(item, "subpath", name);
-        jsonAddBool(item, "isdir", S_ISDIR(st.st_mode));
-        jsonAddInt64(item, "total", S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size));
-        json_object_array_add(list.get(), item);
+        JsonPtr item(json_object_new_object());
+        jsonAdd(item.get(), "subpath", name);
+        jsonAddBool(item.get(), "isdir", S_ISDIR(st.st_mode));
+        jsonAddInt64(item.get(), "total", S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size));
+        if (text.size() > 1)
+            text += ", ";
+        text += jsonText(item.get());
     }
     ::closedir(dir);
-    r.data = jsonText(list.get());
+    text += "]";
+    r.data = std::move(text);
     return r;
 }
 
