@@ -83,7 +83,8 @@ inline bool writeRandom(const QString &path, qint64 size, quint64 seed)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     std::mt19937_64 gen(seed);
-    QByteArray block(1 << 20, Qt::Uninitialized);
+    // No larger than the file (whole words), so that many small files cost little.
+    QByteArray block(int((std::min<qint64>(size, 1 << 20) + 7) & ~qint64(7)), Qt::Uninitialized);
     for (qint64 left = size; left > 0;) {
         auto *words = reinterpret_cast<quint64 *>(block.data());
         for (int i = 0; i < block.size() / 8; ++i)
