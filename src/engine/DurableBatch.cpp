@@ -29,6 +29,17 @@ DurableBatch::~DurableBatch()
 
 void DurableBatch::add(const std::string &folder, Record record)
 {
+    {
+        // A folder already handed over this round: its file system is synced already.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto known = m_roundFolders.find(folder);
+        if (!m_stopping && known != m_roundFolders.end()) {
+            m_records.emplace_back(known->second, std::move(record));
+            ++m_added;
+            m_wake.notify_one();
+            return;
+        }
+    }
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st {};
     dev_t dev = kNoDevice;
@@ -58,8 +69,10 @@ void DurableBatch::add(const std::string &folder, Record record)
     if (openError) {
         if (fd >= 0)
             ::close(fd);
-    } else if (!m_fds.emplace(dev, fd).second) {
-        ::close(fd); // that file system is synced this round already
+    } else {
+        if (!m_fds.emplace(dev, fd).second)
+            ::close(fd); // that file system is synced this round already
+        m_roundFolders.emplace(folder, dev);
     }
     m_records.emplace_back(openError ? kNoDevice : dev, std::move(record));
     ++m_added;
@@ -119,6 +132,7 @@ void DurableBatch::run()
         std::vector<std::pair<dev_t, Record>> records;
         fds.swap(m_fds);
         records.swap(m_records);
+        m_roundFolders.clear();
         const std::function<void()> roundEnd = m_roundEnd;
         lock.unlock();
         syncAndRecord(fds, records, roundEnd);

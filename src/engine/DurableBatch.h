@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,7 +54,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::map<dev_t, int> m_fds; // one open folder per file system
+    std::map<dev_t, int> m_fds;                  // one open folder per file system
+    std::map<std::string, dev_t> m_roundFolders; // the folders handed over this round
     std::vector<std::pair<dev_t, Record>> m_records;
     std::function<void()> m_roundEnd;
     long m_added = 0;
