@@ -146,10 +146,13 @@ bool Sqlite3DB::rollback()
 {
     if (m_depth == 0)
         return true;
-    if (!exec("ROLLBACK TRANSACTION"))
-        return false;
-    m_depth = 0;
-    return true;
+    const bool rolledBack = exec("ROLLBACK TRANSACTION");
+    // A transaction SQLite ended by itself (a failed COMMIT may) has nothing
+    // left to roll back; keeping its level would make every later one a
+    // nested level that never begins or commits.
+    if (rolledBack || (m_db && sqlite3_get_autocommit(m_db)))
+        m_depth = 0;
+    return rolledBack;
 }
 
 std::string Sqlite3DB::errorMessage() const

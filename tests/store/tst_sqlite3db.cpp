@@ -86,6 +86,17 @@ void TestSqlite3DB::rollbackClosesAllLevels()
     QVERIFY(m_db.query("select count(*) as n from t", rs));
     QVERIFY(rs.next());
     QCOMPARE(rs.getInt("n"), 0);
+
+    // A transaction SQLite already ended (as a failed COMMIT may) leaves no
+    // level behind: the next one begins for real.
+    QVERIFY(m_db.beginTransaction());
+    QVERIFY(m_db.exec("ROLLBACK"));
+    m_db.rollback();
+    QCOMPARE(m_db.transactionDepth(), 0);
+    const int begins = m_log.filter("BEGIN").size();
+    QVERIFY(m_db.beginTransaction());
+    QCOMPARE(m_log.filter("BEGIN").size(), begins + 1);
+    QVERIFY(m_db.commit());
 }
 
 void TestSqlite3DB::columnLookupLowerCasesTheRequest()
