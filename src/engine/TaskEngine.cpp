@@ -4,6 +4,7 @@
 #include "core/DataFolder.h"
 #include "store/TaskStore.h"
 
+#include <atomic>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -53,6 +54,16 @@ std::shared_ptr<TaskDirFileDb> workerDirDb(const TaskKey &key, const TransferFil
 }
 
 } // namespace
+
+// Counts the failures recorded in folder rows, by every engine of the
+// process; bumped after the row is written, so a reader that saw the count
+// unchanged since its last query of a folder can trust that answer.
+std::atomic<uint64_t> g_folderFailures{0};
+
+void noteFolderFailure()
+{
+    ++g_folderFailures;
+}
 
 // Holds a destination path for one job.
 class TaskEngine::PathGuard {
@@ -697,9 +708,19 @@ std::shared_ptr<TaskDirFileDb> TaskEngine::openFolderDb(const TaskKey &key, cons
         whileLive(run, [&] { failFolder(*db, peer, key, folder, error); });
         return nullptr;
     }
-    // A failure inside the folder ends its walk until the task is started again.
+    // A failure inside the folder ends its walk until the task is started
+    // again. Asking the database for every file of a large folder costs more
+    // than fetching a small file, so a thread that found the folder clean asks
+    // again only after some folder row was recorded as failed since then.
+    thread_local std::weak_ptr<TaskDirFileDb> cleanDb;
+    thread_local uint64_t cleanAt = 0;
+    const uint64_t failures = g_folderFailures.load();
+    if (cleanDb.lock() == db && cleanAt == failures)
+        return db;
     if (db->failedCount() != 0)
         return nullptr;
+    cleanDb = db;
+    cleanAt = failures;
     return db;
 }
 
@@ -720,6 +741,7 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
     if (result.status != 1) {
         whileLive(run, [&] {
             db->updateEntry(subpath, result.status, std::nullopt, result.error);
+            noteFolderFailure();
             result.offset = db->readContext().finished;
             m_committer.commit(ep, key, folder.uid, result);
         });
@@ -770,7 +792,10 @@ void TaskEngine::updateFolderRow(TaskDirFileDb &db, const PeerEndpoint &peer, co
                                  const TransferFile &folder, const std::string &subpath,
                                  const TransferFileStatus &status)
 {
-    if (!db.updateEntry(subpath, status.status, status.offset, status.error)) {
+    const bool written = db.updateEntry(subpath, status.status, status.offset, status.error);
+    if (status.status < 0)
+        noteFolderFailure();
+    if (!written) {
         failFolder(db, peer, key, folder, db.lastError());
         return;
     }
@@ -850,6 +875,8 @@ void TaskEngine::endFolderRound()
                 error = db->lastError();
             if (error.empty() && !db->commit())
                 error = db->errorMessage();
+            if (std::any_of(r.rows.begin(), r.rows.end(), [](const auto &row) { return row.second.status < 0; }))
+                noteFolderFailure();
             if (!error.empty()) {
                 db->rollback();
                 failFolder(*db, r.peer, r.key, r.folder, error);

@@ -5,6 +5,7 @@
 #include "TempDataHome.h"
 #include "TestServer.h"
 
+#include "core/DataFolder.h"
 #include "engine/TaskEngine.h"
 #include "server/FileWork.h"
 #include "store/TaskDirFileDb.h"
@@ -97,6 +98,7 @@ private slots:
     void stopHalfWayThenResume();
     void restartedFolderRequeuesFailedRows();
     void restartQueuesOnlyUnfinishedFiles();
+    void failedFileEndsItsFolder();
     void peerSearch_data();
     void peerSearch();
     void receivedNamesTakeNothingOver();
@@ -387,6 +389,34 @@ void TestTaskEngine::restartedFolderRequeuesFailedRows()
             bigOffsets.push_back(all[i].offset);
     }
     QCOMPARE(bigOffsets, std::vector<int64_t>{kPiece});
+}
+
+// Once a file of a folder fails, the folder's other files are not fetched
+// any more until the task is started again.
+void TestTaskEngine::failedFileEndsItsFolder()
+{
+    writeFile(dataFolder() + "/maxthreads", "1");
+    constexpr int kFiles = 200;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(src() + "/dir/" + std::to_string(1000 + i), std::to_string(i));
+    const TaskKey key = offer({src() + "/dir"});
+    std::atomic<int> served{0};
+    m_hook = [&](const Read &r) {
+        OnReadFileResult res;
+        if (r.subpath.empty())
+            return res;
+        if (++served == 20) {
+            res.failed = true;
+            res.data = "Disk gone.";
+        }
+        return res;
+    };
+    runToEnd(key);
+    const TransferFile folder = receivedFiles(key).at(0);
+    QCOMPARE(folder.status.status, -1);
+    QVERIFY2(folder.status.error.find("Disk gone.") != std::string::npos, folder.status.error.c_str());
+    // Requests already on their way when the failure came may still land.
+    QVERIFY2(served < 40, std::to_string(served).c_str());
 }
 
 void TestTaskEngine::restartQueuesOnlyUnfinishedFiles()
