@@ -1,7 +1,8 @@
 // The real program as a process: one running service per data folder, a
 // crashed holder never blocks the next start, signals end it cleanly, a data
-// folder it cannot use stops it with one clear line, and the command line
-// answers bad usage with one line and its exit code.
+// folder it cannot use stops it with one clear line, the command line
+// answers bad usage with one line and its exit code, and only the desktop
+// program maps the screens' libraries.
 #include "FreePort.h"
 #include "TempDataHome.h"
 
@@ -28,6 +29,8 @@ private slots:
     void signalsEndCleanly();
     void unusableDataFolder_data();
     void unusableDataFolder();
+    void serviceMapsNoScreenLibrary();
+    void desktopStartWithoutItsModuleSaysSo();
 
 private:
     static QProcessEnvironment env(const TempDataHome &home)
@@ -290,6 +293,42 @@ void TestInstance::unusableDataFolder()
     QVERIFY2(err.startsWith("lanferry: "), err.constData());
     if (what == "settings-folder")
         QVERIFY(QFileInfo(folder + "/server").isDir()); // nothing replaced
+}
+
+void TestInstance::serviceMapsNoScreenLibrary()
+{
+    TempDataHome home;
+    QProcess p;
+    QVERIFY(startRunning(p, home)); // serving: every library it needs is loaded
+    QFile maps(QString("/proc/%1/maps").arg(p.processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY(mapped.contains("libQt5Core.so"));
+    for (const char *name : {"libQt5Quick.so", "libQt5Qml.so", "libQt5Widgets.so", "lanferry-desktop.so"})
+        QVERIFY2(!mapped.contains(name), name);
+    stop(p);
+    QCOMPARE(p.exitCode(), 0);
+}
+
+void TestInstance::desktopStartWithoutItsModuleSaysSo()
+{
+    TempDataHome home;
+    useFreePort(home);
+    QTemporaryDir bin;
+    const QString copy = bin.filePath("lanferry");
+    QVERIFY(QFile::copy(LANFERRY_BIN, copy));
+    QProcess p;
+    p.setProcessEnvironment(env(home));
+    p.start(copy, QStringList());
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
+    const QByteArray err = p.readAllStandardError();
+    QVERIFY2(err.startsWith("lanferry: cannot load the desktop program: ") && err.count('\n') == 1, err.constData());
+    // The data folder is free again for the next start.
+    QProcess next;
+    QVERIFY(startRunning(next, home));
+    stop(next);
 }
 
 QTEST_GUILESS_MAIN(TestInstance)
