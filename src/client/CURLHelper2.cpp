@@ -185,28 +185,37 @@ int64_t CURLHelper2::currentContentLength() const
     return static_cast<int64_t>(length);
 }
 
-bool CURLHelper2::perform(const Sink &sink)
+void CURLHelper2::attach(const Sink &sink)
 {
     m_headerText.clear();
-    CURLcode rc = CURLE_FAILED_INIT;
-    if (m_handle) {
-        m_sink = &sink;
-        curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &Callbacks::write);
-        curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, &m_headerText);
-        curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, &Callbacks::header);
-        curl_easy_setopt(m_handle, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(m_handle, CURLOPT_XFERINFOFUNCTION, &Callbacks::progress);
-        curl_easy_setopt(m_handle, CURLOPT_NOPROGRESS, 0L);
-        rc = curl_easy_perform(m_handle);
-        m_sink = nullptr;
-    }
+    if (!m_handle)
+        return;
+    m_sink = &sink;
+    curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &Callbacks::write);
+    curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, &m_headerText);
+    curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, &Callbacks::header);
+    curl_easy_setopt(m_handle, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(m_handle, CURLOPT_XFERINFOFUNCTION, &Callbacks::progress);
+    curl_easy_setopt(m_handle, CURLOPT_NOPROGRESS, 0L);
+}
+
+bool CURLHelper2::finish(int curlCode)
+{
+    m_sink = nullptr;
+    const auto rc = static_cast<CURLcode>(curlCode);
     parseHeaderText(m_headerText, &m_statusCode, &m_statusText, &m_responseHeaders);
     if (rc != CURLE_OK) {
         m_errorString = std::string("CURL: ") + curl_easy_strerror(rc);
         return false;
     }
     return true;
+}
+
+bool CURLHelper2::perform(const Sink &sink)
+{
+    attach(sink);
+    return finish(m_handle ? curl_easy_perform(m_handle) : CURLE_FAILED_INIT);
 }
 
 std::string CURLHelper2::response()

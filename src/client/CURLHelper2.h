@@ -38,6 +38,11 @@ public:
     bool perform(const Sink &sink);
     // perform() collecting the body; empty on failure.
     std::string response();
+    // perform() in two halves, for a handle that a multi handle runs: attach
+    // sets the sink (which must outlive the transfer) and the callbacks;
+    // finish takes the transfer's result and parses the answer.
+    void attach(const Sink &sink);
+    bool finish(int curlCode);
 
     // Ends the running transfer soon (at the next chunk or progress tick).
     // Cleared by the next prepare().

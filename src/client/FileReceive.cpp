@@ -401,52 +401,61 @@ private:
 
 } // namespace
 
-TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
-                               const std::string &fid, const std::string &subpath, int64_t offset,
-                               const ReceiveTarget &target, const FileStatusCallback &onPiece,
-                               const FileStatusCallback &onComplete, std::string *landed)
-{
-    TransferFileStatus status;
-    status.offset = offset > 0 ? offset : 0;
+namespace {
 
-    const std::string destination = joinPath(target.folder, target.relative);
-    std::string parentRelative;
-    std::string name = target.relative;
+// The partial file of one received file, open beside its destination.
+struct PartialFile {
+    std::string destination;
+    std::string parentRelative; // the destination's folder below the save folder
+    std::string name;           // the destination's own name
+    UniqueFd parent;
+    std::string leaf; // the partial file's name in parent
+    int fd = -1;
+};
+
+// Opens the partial file of target (creating it and its folders as needed),
+// keeping status.offset bytes of it when it exists (fewer when it is
+// shorter) and dropping the rest. False with status failed.
+bool openPartial(const ReceiveTarget &target, const TaskKey &key, const std::string &fid, const std::string &subpath,
+                 PartialFile *file, TransferFileStatus &status)
+{
+    file->destination = joinPath(target.folder, target.relative);
+    file->name = target.relative;
     const size_t slash = target.relative.rfind('/');
     if (slash != std::string::npos) {
-        parentRelative = target.relative.substr(0, slash);
-        name = target.relative.substr(slash + 1);
+        file->parentRelative = target.relative.substr(0, slash);
+        file->name = target.relative.substr(slash + 1);
     }
     if (target.folder.empty() || target.relative.empty()) {
         fail(status, false, "The file has no save path.");
-        return status;
+        return false;
     }
     const UniqueFd root(openSaveFolder(target.folder));
     if (!root.valid()) {
         fail(status, false, "Failed to open folder " + target.folder + ". " + errnoText(errno));
-        return status;
+        return false;
     }
     // Every folder below the save folder is entered without following a link.
-    const UniqueFd parent(pathutil::makeFoldersBeneath(root.get(), parentRelative));
-    if (!parent.valid()) {
-        fail(status, false, folderFailure(joinPath(target.folder, parentRelative), errno));
-        return status;
+    file->parent = UniqueFd(pathutil::makeFoldersBeneath(root.get(), file->parentRelative));
+    if (!file->parent.valid()) {
+        fail(status, false, folderFailure(joinPath(target.folder, file->parentRelative), errno));
+        return false;
     }
-    const std::string partialLeaf = partialFileName(name, key.tid, fid, subpath);
-    const std::string partial = joinPath(parentFolder(destination), partialLeaf);
+    file->leaf = partialFileName(file->name, key.tid, fid, subpath);
+    const std::string partial = joinPath(parentFolder(file->destination), file->leaf);
 
     struct stat st {};
-    const bool existed = ::fstatat(parent.get(), partialLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool existed = ::fstatat(file->parent.get(), file->leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     // A recorded offset without its partial file is worthless.
     if (!existed)
         status.offset = 0;
 
     // Never write through a link or into a pipe or device planted at the partial file's name.
     const int fd =
-        ::openat(parent.get(), partialLeaf.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        ::openat(file->parent.get(), file->leaf.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         fail(status, false, "Failed to open file " + partial + ". " + errnoText(errno));
-        return status;
+        return false;
     }
     int statErr = 0;
     if (::fstat(fd, &st) != 0)
@@ -455,7 +464,7 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         const int err = statErr;
         ::close(fd);
         fail(status, false, "Failed to open file " + partial + ". " + (err ? errnoText(err) : "Not a regular file"));
-        return status;
+        return false;
     }
     // Bytes beyond the recorded offset were never confirmed: past the end of
     // the partial file there is nothing to resume (the hole would count as
@@ -466,8 +475,47 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
         const int err = errno;
         ::close(fd);
         fail(status, false, "Failed to initialize the file open,  " + partial + ". " + errnoText(err));
-        return status;
+        return false;
     }
+    file->fd = fd;
+    return true;
+}
+
+// Cuts the complete partial file to status.offset bytes, closes it and gives
+// it its name. False with status failed.
+bool landPartial(PartialFile &file, TransferFileStatus &status, std::string *landed)
+{
+    const int fd = file.fd;
+    file.fd = -1;
+    if (::ftruncate(fd, status.offset) != 0 || ::close(fd) != 0) {
+        fail(status, false, "Failed to write file. " + errnoText(errno));
+        return false;
+    }
+    // Whatever holds the name now is never replaced.
+    const std::string leaf = landAt(file.parent.get(), file.leaf, file.name, &status);
+    if (leaf.empty()) {
+        status.error = "File rename failed. file: " + file.destination + ". " + status.error;
+        return false;
+    }
+    if (landed)
+        *landed = file.parentRelative.empty() ? leaf : file.parentRelative + "/" + leaf;
+    return true;
+}
+
+} // namespace
+
+TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
+                               const std::string &fid, const std::string &subpath, int64_t offset,
+                               const ReceiveTarget &target, const FileStatusCallback &onPiece,
+                               const FileStatusCallback &onComplete, std::string *landed)
+{
+    TransferFileStatus status;
+    status.offset = offset > 0 ? offset : 0;
+
+    PartialFile file;
+    if (!openPartial(target, key, fid, subpath, &file, status))
+        return status;
+    const int fd = file.fd;
     // Piece bytes go to the disk as they arrive; offset moves on only when
     // the whole piece is there, and a resume drops whatever lies beyond it.
     Pipeline pipeline(client, peer, key, fid, subpath, fd, std::max<int64_t>(target.total, 0));
@@ -534,21 +582,50 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
     // Nothing can be in flight after the last piece (none is asked for past
     // an end marker); a piece asked for too early is dropped all the same.
     pipeline.cancelAll();
-    if (::ftruncate(fd, status.offset) != 0 || ::close(fd) != 0) {
-        fail(status, false, "Failed to write file. " + errnoText(errno));
+    if (!landPartial(file, status, landed))
         return status;
-    }
-    // Whatever holds the name now is never replaced.
-    const std::string leaf = landAt(parent.get(), partialLeaf, name, &status);
-    if (leaf.empty()) {
-        status.error = "File rename failed. file: " + destination + ". " + status.error;
-        return status;
-    }
-    if (landed)
-        *landed = parentRelative.empty() ? leaf : parentRelative + "/" + leaf;
     status.status = 1;
     if (onComplete)
         onComplete(status);
+    return status;
+}
+
+TransferFileStatus landWholeFile(const HttpResponse &answer, bool overflow, const TaskKey &key, const std::string &fid,
+                                 const std::string &subpath, const ReceiveTarget &target, std::string *landed)
+{
+    TransferFileStatus status;
+    if (overflow) {
+        fail(status, true, kSentTooMuch);
+        return status;
+    }
+    const int64_t size = static_cast<int64_t>(answer.body.size());
+    if (answer.status != 200) {
+        fail(status, true, (answer.status == 403 || answer.status == 404) ? std::string(kFileGone) : answer.body);
+        return status;
+    }
+    const auto eof = answer.headers.find("X-EOF");
+    if (eof == answer.headers.end())
+        return status;
+    const std::optional<int64_t> last = strictDecimal(eof->second);
+    if (!last) {
+        fail(status, true, "The other device sent an invalid X-EOF value: " + eof->second + ".");
+        return status;
+    }
+    if (*last <= 0)
+        return status;
+    PartialFile file;
+    if (!openPartial(target, key, fid, subpath, &file, status))
+        return status;
+    if (size > 0 && !writeAllAt(file.fd, answer.body.data(), answer.body.size(), 0)) {
+        const int err = errno ? errno : EIO;
+        ::close(file.fd);
+        fail(status, false, "Failed to write file. " + errnoText(err));
+        return status;
+    }
+    status.offset = size;
+    if (!landPartial(file, status, landed))
+        return status;
+    status.status = 1;
     return status;
 }
 

@@ -52,6 +52,16 @@ TransferFileStatus receiveFile(LanferryHttpClient &client, const PeerEndpoint &p
                                const ReceiveTarget &target, const FileStatusCallback &onPiece,
                                const FileStatusCallback &onComplete, std::string *landed = nullptr);
 
+// Lands a file whose first piece was fetched whole into memory (answer, from
+// LanferryHttpClient::fileReadWhole, with its overflow flag): writes it to the partial file and
+// renames that as receiveFile does. Status 0 when the answer is not the whole
+// file (no end marker: the file grew, or the sender's pieces are shorter),
+// which receiveFile then fetches piece by piece; 1 when landed; -1 with the
+// reason, as receiveFile would fail on that answer.
+TransferFileStatus landWholeFile(const HttpResponse &answer, bool overflow, const TaskKey &key, const std::string &fid,
+                                 const std::string &subpath, const ReceiveTarget &target,
+                                 std::string *landed = nullptr);
+
 // Creates the folder relative below folder (and the folders on the way) as
 // receiveFile creates a file's folders: no link is followed. Status 1, or -1
 // with the reason.

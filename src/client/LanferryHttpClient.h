@@ -12,11 +12,17 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class LanferryHttpClient {
 public:
+    LanferryHttpClient();
+    ~LanferryHttpClient();
+    LanferryHttpClient(const LanferryHttpClient &) = delete;
+    LanferryHttpClient &operator=(const LanferryHttpClient &) = delete;
+
     static constexpr long kConnectTimeoutSeconds = 5;
     // A peer that sends nothing for this long while a request runs ends it.
     static constexpr long kDefaultStallSeconds = 30;
@@ -33,6 +39,26 @@ public:
     // is kept as usual. A sink that takes fewer bytes than given ends the request.
     HttpResponse fileRead(const PeerEndpoint &peer, const std::string &tid, const std::string &fid,
                           const std::string &subpath, int64_t offset, const CURLHelper2::Sink &sink);
+    // One file of fileReadWhole: its first piece, kept in memory up to limit
+    // bytes (the size the sender offered).
+    struct WholeRead {
+        std::string fid;
+        std::string subpath;
+        int64_t limit = 0;
+    };
+    // Up to this many requests of fileReadWhole run at once.
+    static constexpr size_t kWholeInFlight = 4;
+    // "/file/read" from offset 0 for several files of a task at once, each
+    // request on a connection of its own that is kept for the next call, so
+    // that the round trips of small files overlap. Each answer is handed to
+    // done(index, answer) on the calling thread as soon as it is complete,
+    // while the others go on; a 200 answer that goes past limit bytes ends
+    // there, with overflow set (and status -1); any other answer's body is
+    // kept up to 64 KiB. When done answers false, or on abort() or cancel,
+    // no further request starts and those running are dropped: reads never
+    // handed to done were not received.
+    void fileReadWhole(const PeerEndpoint &peer, const std::string &tid, const std::vector<WholeRead> &reads,
+                       const std::function<bool(size_t index, HttpResponse &answer, bool overflow)> &done);
     // Offers a task; pass the peer-side copy (mirrorForPeer) and its files.
     HttpResponse taskRecv(const PeerEndpoint &peer, const TransferTask &task, const std::vector<TransferFile> &files);
     HttpResponse taskRecvNotif(const PeerEndpoint &peer, const std::string &tid, bool accept);
@@ -69,8 +95,16 @@ public:
 private:
     HttpResponse request(bool isPost, const PeerEndpoint &peer, const std::string &path, const std::string &body,
                          const CURLHelper2::Sink *okBodySink = nullptr);
+    // Prepares helper for a request; false when it cannot run (no handle, or
+    // cancelled: res then tells why).
+    bool setUp(CURLHelper2 &helper, bool isPost, const PeerEndpoint &peer, const std::string &path,
+               const std::string &body, bool streaming, HttpResponse *res);
+    bool cancelled() const { return m_stop || (m_cancelled && m_cancelled()); }
 
     CURLHelper2 m_helper;
+    // fileReadWhole's connections: a multi handle and its easy handles.
+    struct Multi;
+    std::unique_ptr<Multi> m_multi;
     std::atomic<bool> m_stop{false};
     std::function<bool()> m_cancelled;
     long m_stallSeconds = kDefaultStallSeconds;

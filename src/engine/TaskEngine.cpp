@@ -20,6 +20,12 @@ namespace {
 constexpr int64_t kFolderReportSeconds = 2;
 // Files of a folder from this size on are named in its progress while fetched.
 constexpr int64_t kNamedWhileFetched = 1024 * 1024;
+// Files up to this size are fetched whole, several at a time (well below
+// the piece a sender answers with, so one answer is the whole file).
+constexpr int64_t kWholeFileMax = 1024 * 1024;
+// Files per batch job: enough to keep requests overlapping, few enough that
+// a stop or another task's jobs wait little.
+constexpr size_t kWholeBatch = 32;
 constexpr const char *kNoSavePath = "The file has no save path.";
 
 int64_t nowSeconds()
@@ -534,12 +540,12 @@ void TaskEngine::launch(const TaskKey &key, const ServerItem &peer)
             startRecvDir(key, peer, file, std::nullopt);
             continue;
         }
-        const std::shared_ptr<const FolderJobs> jobs = folderJobs(key, peer, file);
+        DirFileQueue queue(*this, folderJobs(key, peer, file));
         for (const DirTaskEntry &row : pending) {
             if (row.isdir)
                 startRecvDir(key, peer, file, row);
-            else if (jobs)
-                startRecvDirFile(jobs, row, row.offset);
+            else
+                queue.add(row, row.offset);
         }
     }
 }
@@ -590,6 +596,38 @@ void TaskEngine::startRecvDirFile(const std::shared_ptr<const FolderJobs> &jobs,
     submit(*e, [this, jobs, subpath = row.subpath, offset, total = row.total](LanferryHttpClient *client) {
         dirFileJob(client, jobs->key, jobs->run, jobs->peer, jobs->folder, jobs->place, subpath, offset, total);
     });
+}
+
+void TaskEngine::DirFileQueue::add(const DirTaskEntry &row, int64_t offset)
+{
+    if (!m_jobs)
+        return;
+    // A resumed file keeps its partial file and goes on from there.
+    if (offset != 0 || row.total > kWholeFileMax || m_jobs->peer.host.empty()) {
+        m_engine.startRecvDirFile(m_jobs, row, offset);
+        return;
+    }
+    m_batch.push_back(row);
+    if (m_batch.size() >= kWholeBatch)
+        flush();
+}
+
+void TaskEngine::DirFileQueue::flush()
+{
+    if (m_batch.empty())
+        return;
+    if (m_batch.size() == 1) {
+        m_engine.startRecvDirFile(m_jobs, m_batch.front(), 0);
+        m_batch.clear();
+        return;
+    }
+    TaskEntry *e = m_engine.findEntry(m_jobs->key);
+    if (e && e->running() && e->token == m_jobs->run.lock()) {
+        m_engine.submit(*e, [engine = &m_engine, jobs = m_jobs, rows = std::move(m_batch)](LanferryHttpClient *client) {
+            engine->dirFilesJob(client, *jobs, rows);
+        });
+    }
+    m_batch = {};
 }
 
 void TaskEngine::acquirePath(const std::string &path)
@@ -778,12 +816,12 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
     post([this, key, run, peer, folder, fresh = std::move(fresh)] {
         if (!liveEntry(key, run))
             return;
-        const std::shared_ptr<const FolderJobs> jobs = folderJobs(key, peer, folder);
+        DirFileQueue queue(*this, folderJobs(key, peer, folder));
         for (const DirTaskEntry &row : fresh) {
             if (row.isdir)
                 startRecvDir(key, peer, folder, row);
-            else if (jobs)
-                startRecvDirFile(jobs, row, 0);
+            else
+                queue.add(row, 0);
         }
     });
 }
@@ -819,18 +857,57 @@ void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, cons
         whileLive(run, [&] { updateFolderRow(*db, peer, key, folder, subpath, status); });
     };
     PathGuard guard(*this, joinPath(place.folder, relative));
-    TransferFileStatus result = receiveFile(*client, peer, key, folder.uid, subpath, offset,
-                                            ReceiveTarget{place.folder, relative, total}, rowUpdate, nullptr);
+    const TransferFileStatus result = receiveFile(*client, peer, key, folder.uid, subpath, offset,
+                                                  ReceiveTarget{place.folder, relative, total}, rowUpdate, nullptr);
+    dirFileDone(*db, run, peer, key, folder, place, subpath, result);
+}
+
+void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows)
+{
+    if (!openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder))
+        return;
+    std::vector<LanferryHttpClient::WholeRead> reads;
+    reads.reserve(rows.size());
+    for (const DirTaskEntry &row : rows)
+        reads.push_back(LanferryHttpClient::WholeRead{jobs.folder.uid, row.subpath, row.total});
+    client->fileReadWhole(jobs.peer, jobs.key.tid, reads, [&](size_t index, HttpResponse &answer, bool overflow) {
+        // A failed file ends its folder's batches as it ends single jobs.
+        const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
+        if (!db)
+            return false;
+        const DirTaskEntry &row = rows[index];
+        const std::string relative = joinPath(jobs.place.relative, row.subpath);
+        const ReceiveTarget target{jobs.place.folder, relative, row.total};
+        PathGuard guard(*this, joinPath(jobs.place.folder, relative));
+        TransferFileStatus result = landWholeFile(answer, overflow, jobs.key, jobs.folder.uid, row.subpath, target);
+        if (result.status == 0) {
+            // Not the whole file after all: piece by piece, as a file of its own.
+            const auto rowUpdate = [&](const TransferFileStatus &status) {
+                whileLive(jobs.run,
+                          [&] { updateFolderRow(*db, jobs.peer, jobs.key, jobs.folder, row.subpath, status); });
+            };
+            result =
+                receiveFile(*client, jobs.peer, jobs.key, jobs.folder.uid, row.subpath, 0, target, rowUpdate, nullptr);
+        }
+        dirFileDone(*db, jobs.run, jobs.peer, jobs.key, jobs.folder, jobs.place, row.subpath, result);
+        return true;
+    });
+}
+
+void TaskEngine::dirFileDone(TaskDirFileDb &db, const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,
+                             const TransferFile &folder, const Placement &place, const std::string &subpath,
+                             const TransferFileStatus &result)
+{
     if (result.status != 1) {
-        rowUpdate(result);
+        whileLive(run, [&] { updateFolderRow(db, peer, key, folder, subpath, result); });
         return;
     }
-    m_durable.add(place.folder, [this, run, peer, key, folder, subpath, result](int syncError) mutable {
+    m_durable.add(place.folder, [this, run, peer, key, folder, subpath, status = result](int syncError) mutable {
         if (syncError) {
-            result.status = -1;
-            result.error = std::string("Failed to write file. ") + std::strerror(syncError);
+            status.status = -1;
+            status.error = std::string("Failed to write file. ") + std::strerror(syncError);
         }
-        queueFolderRow(run, peer, key, folder, subpath, result);
+        queueFolderRow(run, peer, key, folder, subpath, status);
     });
 }
 

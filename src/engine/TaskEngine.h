@@ -152,6 +152,28 @@ private:
     std::shared_ptr<const FolderJobs> folderJobs(const TaskKey &key, const LanferryUdpServer::ServerItem &peer,
                                                  const TransferFile &folder);
     void startRecvDirFile(const std::shared_ptr<const FolderJobs> &jobs, const DirTaskEntry &row, int64_t offset);
+    // Queues the jobs of a folder's file rows as they are added: the files
+    // that come whole in one answer in batch jobs, whose requests overlap
+    // (a small file costs little more than its round trip), the others one
+    // job each. The last batch is queued when the queue goes.
+    class DirFileQueue {
+    public:
+        DirFileQueue(TaskEngine &engine, std::shared_ptr<const FolderJobs> jobs)
+            : m_engine(engine), m_jobs(std::move(jobs))
+        {
+        }
+        ~DirFileQueue() { flush(); }
+        DirFileQueue(const DirFileQueue &) = delete;
+        DirFileQueue &operator=(const DirFileQueue &) = delete;
+        // The row's file, resumed at offset.
+        void add(const DirTaskEntry &row, int64_t offset);
+
+    private:
+        void flush();
+        TaskEngine &m_engine;
+        std::shared_ptr<const FolderJobs> m_jobs;
+        std::vector<DirTaskEntry> m_batch;
+    };
 
     TaskEntry *findEntry(const TaskKey &key);
     // The entry when it is still running the run that run refers to.
@@ -180,6 +202,13 @@ private:
     void dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
                     const TransferFile &folder, const Placement &place, const std::string &subpath, int64_t offset,
                     int64_t total);
+    // Files of a folder, each fetched whole from its start.
+    void dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows);
+    // A folder's file received (status 1) or failed: its row is written now
+    // when it failed, else once the file is on the disk.
+    void dirFileDone(TaskDirFileDb &db, const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,
+                     const TransferFile &folder, const Placement &place, const std::string &subpath,
+                     const TransferFileStatus &result);
     // Writes the state of the file at subpath into its folder's database and
     // reports the folder when due. Called with the run live.
     void updateFolderRow(TaskDirFileDb &db, const PeerEndpoint &peer, const TaskKey &key, const TransferFile &folder,

@@ -84,6 +84,28 @@ Received receive(LanferryHttpClient &client, const PeerEndpoint &peer, const Tas
     return r;
 }
 
+// Fetches the files whole, several at a time, and lands each as it arrives;
+// one that did not come whole is received piece by piece. Results by index.
+std::vector<TransferFileStatus> receiveWhole(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
+                                             const std::vector<LanferryHttpClient::WholeRead> &reads,
+                                             const std::vector<ReceiveTarget> &targets,
+                                             std::vector<size_t> *order = nullptr)
+{
+    std::vector<TransferFileStatus> results(reads.size());
+    for (TransferFileStatus &r : results)
+        r.error = "never handed over";
+    client.fileReadWhole(peer, key.tid, reads, [&](size_t i, HttpResponse &answer, bool overflow) {
+        if (order)
+            order->push_back(i);
+        results[i] = landWholeFile(answer, overflow, key, reads[i].fid, reads[i].subpath, targets[i]);
+        if (results[i].status == 0)
+            results[i] =
+                receiveFile(client, peer, key, reads[i].fid, reads[i].subpath, 0, targets[i], nullptr, nullptr);
+        return true;
+    });
+    return results;
+}
+
 } // namespace
 
 class TestFileReceive : public QObject {
@@ -107,6 +129,10 @@ private slots:
     void namesTheSenderCannotTakeOver();
     void badListings_data();
     void badListings();
+    void wholeReads();
+    void wholeReadAnswers_data();
+    void wholeReadAnswers();
+    void wholeReadsStop();
 
 private:
     // A send task holding one file (or folder) at path; the record of it.
@@ -660,4 +686,155 @@ void TestFileReceive::badListings()
 }
 
 QTEST_GUILESS_MAIN(TestFileReceive)
+// Small files of the real service fetched together: every byte lands under
+// its own name, a taken name gets the next free one, each read is handed over
+// once.
+void TestFileReceive::wholeReads()
+{
+    const std::vector<int64_t> sizes{0, 1, 4096, 300000, 1 << 20, 777, 5, 65536, 12345, 2};
+    std::vector<std::string> contents;
+    std::vector<LanferryHttpClient::WholeRead> reads;
+    std::vector<ReceiveTarget> targets;
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/src")));
+    QVERIFY(QDir().mkpath(QString::fromStdString(dir() + "/dst")));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        contents.push_back(randomBytes(sizes[i]));
+        writeFile(dir() + "/src/" + std::to_string(i), contents.back());
+    }
+    const TransferFile folder = offer(dir() + "/src");
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        reads.push_back(LanferryHttpClient::WholeRead{folder.uid, std::to_string(i), sizes[i]});
+        targets.push_back(at("dst/" + std::to_string(i), sizes[i]));
+    }
+    writeFile(dir() + "/dst/3", "taken");
+
+    LanferryHttpClient client;
+    std::vector<size_t> order;
+    const std::vector<TransferFileStatus> results = receiveWhole(client, peer(), m_key, reads, targets, &order);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        QVERIFY2(results[i].status == 1, (std::to_string(i) + ": " + results[i].error).c_str());
+        QCOMPARE(results[i].offset, sizes[i]);
+        const std::string landed = dir() + "/dst/" + (i == 3 ? std::string("3 (1)") : std::to_string(i));
+        QVERIFY2(readFile(landed) == contents[i], landed.c_str());
+    }
+    QCOMPARE(readFile(dir() + "/dst/3"), std::string("taken"));
+    std::sort(order.begin(), order.end());
+    QCOMPARE(order.size(), sizes.size());
+    QVERIFY(std::adjacent_find(order.begin(), order.end()) == order.end());
+    // One request each: every answer was the whole file.
+    QCOMPARE(askedOffsets(), std::vector<int64_t>(sizes.size(), 0));
+
+    // The kept connections serve the next call.
+    order.clear();
+    const std::vector<TransferFileStatus> again = receiveWhole(client, peer(), m_key, reads, targets, &order);
+    QCOMPARE(again[0].status, 1);
+    QCOMPARE(order.size(), sizes.size());
+    QVERIFY(readFile(dir() + "/dst/1 (1)") == contents[1] || readFile(dir() + "/dst/1") == contents[1]);
+}
+
+void TestFileReceive::wholeReadAnswers_data()
+{
+    QTest::addColumn<QByteArrayList>("answers"); // the last one repeats
+    QTest::addColumn<qint64>("offered");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // the start of it
+    QTest::addColumn<int>("requests");
+
+    const auto answer = [](const char *status, const char *body, const char *headers = "") {
+        return QByteArray::fromStdString(RawTlsServer::answer(status, body, headers));
+    };
+    QTest::newRow("whole") << QByteArrayList{answer("HTTP/1.1 200 OK", "abcdef", "X-EOF: 1\r\n")} << qint64(6) << 1
+                           << "" << 1;
+    // The file grew, or the sender cuts shorter pieces: fetched again piece by piece.
+    QTest::newRow("no end marker") << QByteArrayList{answer("HTTP/1.1 200 OK", "abc"), answer("HTTP/1.1 200 OK", "abc"),
+                                                     answer("HTTP/1.1 200 OK", "def", "X-EOF: 1\r\n")}
+                                   << qint64(6) << 1 << "" << 3;
+    QTest::newRow("more than offered") << QByteArrayList{answer("HTTP/1.1 200 OK", "abcdefgh", "X-EOF: 1\r\n")}
+                                       << qint64(6) << -1 << "The other device sent more data than it offered." << 1;
+    QTest::newRow("404") << QByteArrayList{answer("HTTP/1.1 404 Not Found", "Invalid File.")} << qint64(6) << -1
+                         << QString::fromStdString(kFileGone) << 1;
+    QTest::newRow("other status: body as sent")
+        << QByteArrayList{answer("HTTP/1.1 500 Oops", "Disk on fire.")} << qint64(6) << -1 << "Disk on fire." << 1;
+    QTest::newRow("X-EOF not a number") << QByteArrayList{answer("HTTP/1.1 200 OK", "abcdef", "X-EOF: yes\r\n")}
+                                        << qint64(6) << -1 << "The other device sent an invalid X-EOF value: yes." << 1;
+    QTest::newRow("peer falls silent") << QByteArrayList{QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nab") +
+                                                         QByteArray("STALL")}
+                                       << qint64(6) << -1 << "CURL: " << 1;
+}
+
+// Whatever a peer answers, a file fetched whole ends as it would piece by
+// piece: landed whole, or failed with the same reason and nothing landed.
+void TestFileReceive::wholeReadAnswers()
+{
+    QFETCH(QByteArrayList, answers);
+    QFETCH(qint64, offered);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(int, requests);
+
+    RawTlsServer raw([&](const RawTlsServer::Request &, int index) {
+        QByteArray bytes = answers.at(std::min(index, int(answers.size()) - 1));
+        const bool stall = bytes.endsWith("STALL");
+        if (stall)
+            bytes.chop(5);
+        return RawTlsServer::Reply{bytes.toStdString(), stall};
+    });
+    LanferryHttpClient client;
+    client.setStallTimeout(1);
+    m_key = TaskKey{"t1", false};
+    const std::vector<TransferFileStatus> r =
+        receiveWhole(client, PeerEndpoint{"127.0.0.1", raw.port(), ""}, m_key,
+                     {LanferryHttpClient::WholeRead{"f1", "", offered}}, {at("received.bin", offered)});
+    QCOMPARE(r[0].status, status);
+    QVERIFY2(startsWith(r[0].error, error.toStdString()), r[0].error.c_str());
+    QCOMPARE(int(raw.requests().size()), requests);
+    if (status == 1) {
+        QCOMPARE(readFile(dir() + "/received.bin"), std::string("abcdef"));
+    } else {
+        QCOMPARE(r[0].remote, true);
+        QVERIFY(!exists(dir() + "/received.bin"));
+    }
+}
+
+// A batch ends when its caller says so or when the client is aborted; the
+// reads not handed over were not received, and the client works on.
+void TestFileReceive::wholeReadsStop()
+{
+    std::atomic<bool> silent{true};
+    RawTlsServer raw([&](const RawTlsServer::Request &, int) {
+        if (silent)
+            return RawTlsServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\na", true};
+        return RawTlsServer::Reply{RawTlsServer::answer("HTTP/1.1 200 OK", "abc", "X-EOF: 1\r\n"), false};
+    });
+    const PeerEndpoint from{"127.0.0.1", raw.port(), ""};
+    std::vector<LanferryHttpClient::WholeRead> reads(20, LanferryHttpClient::WholeRead{"f1", "", 3});
+    LanferryHttpClient client;
+
+    // Aborted from another thread while every answer hangs.
+    std::vector<size_t> handed;
+    QElapsedTimer timer;
+    timer.start();
+    std::thread aborter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        client.abort();
+    });
+    client.fileReadWhole(from, "t1", reads, [&](size_t i, HttpResponse &, bool) {
+        handed.push_back(i);
+        return true;
+    });
+    aborter.join();
+    QVERIFY(handed.empty());
+    QVERIFY2(timer.elapsed() < 5000, std::to_string(timer.elapsed()).c_str());
+    QCOMPARE(raw.requests().size(), LanferryHttpClient::kWholeInFlight);
+
+    // Stopped by the caller after three.
+    silent = false;
+    client.fileReadWhole(from, "t1", reads, [&](size_t i, HttpResponse &answer, bool) {
+        handed.push_back(i);
+        return answer.status == 200 && handed.size() < 3;
+    });
+    QCOMPARE(handed.size(), size_t(3));
+    QVERIFY(raw.requests().size() < LanferryHttpClient::kWholeInFlight + reads.size());
+}
+
 #include "tst_filereceive.moc"
