@@ -137,7 +137,7 @@ LanferryHttpClient::LanferryHttpClient() = default;
 LanferryHttpClient::~LanferryHttpClient() = default;
 
 void LanferryHttpClient::fileReadWhole(
-    const PeerEndpoint &peer, const std::string &tid, const std::vector<WholeRead> &reads,
+    const PeerEndpoint &peer, const std::string &tid, const std::vector<WholeRead> &reads, size_t inFlight,
     const std::function<bool(size_t index, HttpResponse &answer, bool overflow)> &done)
 {
     constexpr size_t kMaxErrorBody = 64 * 1024;
@@ -147,12 +147,13 @@ void LanferryHttpClient::fileReadWhole(
     Multi &multi = *m_multi;
     if (!multi.handle)
         return;
-    while (multi.slots.size() < std::min(kWholeInFlight, reads.size()))
+    const size_t slots = std::max<size_t>(1, std::min({inFlight, kWholeInFlight, reads.size()}));
+    while (multi.slots.size() < slots)
         multi.slots.push_back(std::make_unique<Multi::Slot>());
 
     std::vector<Multi::Slot *> idle;
-    for (const auto &slot : multi.slots)
-        idle.push_back(slot.get());
+    for (size_t i = 0; i < slots; ++i)
+        idle.push_back(multi.slots[i].get());
     size_t next = 0;
     size_t running = 0;
     bool stopped = false;
@@ -161,7 +162,10 @@ void LanferryHttpClient::fileReadWhole(
     const auto start = [&](Multi::Slot *slot) {
         slot->index = next;
         slot->limit = std::max<int64_t>(reads[next].limit, 0);
-        slot->answer = HttpResponse();
+        // The body's buffer is kept from the last file: no growing it again.
+        slot->answer.status = -1;
+        slot->answer.body.clear();
+        slot->answer.headers.clear();
         slot->overflow = false;
         const WholeRead &read = reads[next++];
         if (!setUp(slot->helper, true, peer, "/file/read", fileReadBody(tid, read.fid, read.subpath, 0), false,
@@ -174,6 +178,8 @@ void LanferryHttpClient::fileReadWhole(
             std::string &body = slot->answer.body;
             const size_t cap = code == 200 ? static_cast<size_t>(slot->limit) : kMaxErrorBody;
             const size_t take = std::min(size, cap - std::min(cap, body.size()));
+            if (body.capacity() < cap && code == 200)
+                body.reserve(cap);
             body.append(data, take);
             slot->overflow = code == 200 && take < size;
             return take;
@@ -232,9 +238,10 @@ void LanferryHttpClient::fileReadWhole(
             curl_multi_poll(multi.handle, nullptr, 0, 50, nullptr);
     }
     // Whatever still runs is dropped; its connection closes with it.
-    for (const auto &slot : multi.slots) {
-        if (std::find(idle.begin(), idle.end(), slot.get()) == idle.end() && slot->helper.handle())
-            curl_multi_remove_handle(multi.handle, slot->helper.handle());
+    for (size_t i = 0; i < slots; ++i) {
+        CURLHelper2 &helper = multi.slots[i]->helper;
+        if (std::find(idle.begin(), idle.end(), multi.slots[i].get()) == idle.end() && helper.handle())
+            curl_multi_remove_handle(multi.handle, helper.handle());
     }
 }
 

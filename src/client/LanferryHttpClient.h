@@ -46,10 +46,10 @@ public:
         std::string subpath;
         int64_t limit = 0;
     };
-    // Up to this many requests of fileReadWhole run at once.
+    // The most requests fileReadWhole runs at once.
     static constexpr size_t kWholeInFlight = 4;
-    // "/file/read" from offset 0 for several files of a task at once, each
-    // request on a connection of its own that is kept for the next call, so
+    // "/file/read" from offset 0 for several files of a task, up to inFlight
+    // (at most kWholeInFlight) at once, each request on a connection of its own that is kept for the next call, so
     // that the round trips of small files overlap. Each answer is handed to
     // done(index, answer) on the calling thread as soon as it is complete,
     // while the others go on; a 200 answer that goes past limit bytes ends
@@ -58,6 +58,7 @@ public:
     // no further request starts and those running are dropped: reads never
     // handed to done were not received.
     void fileReadWhole(const PeerEndpoint &peer, const std::string &tid, const std::vector<WholeRead> &reads,
+                       size_t inFlight,
                        const std::function<bool(size_t index, HttpResponse &answer, bool overflow)> &done);
     // Offers a task; pass the peer-side copy (mirrorForPeer) and its files.
     HttpResponse taskRecv(const PeerEndpoint &peer, const TransferTask &task, const std::vector<TransferFile> &files);

@@ -26,6 +26,18 @@ constexpr int64_t kWholeFileMax = 1024 * 1024;
 // Files per batch job: enough to keep requests overlapping, few enough that
 // a stop or another task's jobs wait little.
 constexpr size_t kWholeBatch = 32;
+// Connections of all workers to one sender stay well below what a sender
+// takes from one address (32): each worker keeps its own connection beside
+// those of its batch.
+constexpr int kConnectionBudget = 23;
+
+// Requests of one batch at once; 0 when batches would cost more connections
+// than there are to spare (then every file has a job of its own).
+size_t wholeInFlight(int workers)
+{
+    const int each = kConnectionBudget / std::max(workers, 1) - 1;
+    return each < 1 ? 0 : static_cast<size_t>(std::min<int>(each, LanferryHttpClient::kWholeInFlight));
+}
 constexpr const char *kNoSavePath = "The file has no save path.";
 
 int64_t nowSeconds()
@@ -602,8 +614,10 @@ void TaskEngine::DirFileQueue::add(const DirTaskEntry &row, int64_t offset)
 {
     if (!m_jobs)
         return;
+    if (m_inFlight < 0)
+        m_inFlight = static_cast<int>(wholeInFlight(readMaxThreads()));
     // A resumed file keeps its partial file and goes on from there.
-    if (offset != 0 || row.total > kWholeFileMax || m_jobs->peer.host.empty()) {
+    if (offset != 0 || row.total > kWholeFileMax || m_jobs->peer.host.empty() || m_inFlight == 0) {
         m_engine.startRecvDirFile(m_jobs, row, offset);
         return;
     }
@@ -623,9 +637,9 @@ void TaskEngine::DirFileQueue::flush()
     }
     TaskEntry *e = m_engine.findEntry(m_jobs->key);
     if (e && e->running() && e->token == m_jobs->run.lock()) {
-        m_engine.submit(*e, [engine = &m_engine, jobs = m_jobs, rows = std::move(m_batch)](LanferryHttpClient *client) {
-            engine->dirFilesJob(client, *jobs, rows);
-        });
+        const auto inFlight = static_cast<size_t>(m_inFlight);
+        m_engine.submit(*e, [engine = &m_engine, jobs = m_jobs, rows = std::move(m_batch), inFlight](
+                                LanferryHttpClient *client) { engine->dirFilesJob(client, *jobs, rows, inFlight); });
     }
     m_batch = {};
 }
@@ -862,7 +876,8 @@ void TaskEngine::dirFileJob(LanferryHttpClient *client, const TaskKey &key, cons
     dirFileDone(*db, run, peer, key, folder, place, subpath, result);
 }
 
-void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows)
+void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows,
+                             size_t inFlight)
 {
     if (!openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder))
         return;
@@ -870,28 +885,29 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
     reads.reserve(rows.size());
     for (const DirTaskEntry &row : rows)
         reads.push_back(LanferryHttpClient::WholeRead{jobs.folder.uid, row.subpath, row.total});
-    client->fileReadWhole(jobs.peer, jobs.key.tid, reads, [&](size_t index, HttpResponse &answer, bool overflow) {
-        // A failed file ends its folder's batches as it ends single jobs.
-        const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
-        if (!db)
-            return false;
-        const DirTaskEntry &row = rows[index];
-        const std::string relative = joinPath(jobs.place.relative, row.subpath);
-        const ReceiveTarget target{jobs.place.folder, relative, row.total};
-        PathGuard guard(*this, joinPath(jobs.place.folder, relative));
-        TransferFileStatus result = landWholeFile(answer, overflow, jobs.key, jobs.folder.uid, row.subpath, target);
-        if (result.status == 0) {
-            // Not the whole file after all: piece by piece, as a file of its own.
-            const auto rowUpdate = [&](const TransferFileStatus &status) {
-                whileLive(jobs.run,
-                          [&] { updateFolderRow(*db, jobs.peer, jobs.key, jobs.folder, row.subpath, status); });
-            };
-            result =
-                receiveFile(*client, jobs.peer, jobs.key, jobs.folder.uid, row.subpath, 0, target, rowUpdate, nullptr);
-        }
-        dirFileDone(*db, jobs.run, jobs.peer, jobs.key, jobs.folder, jobs.place, row.subpath, result);
-        return true;
-    });
+    client->fileReadWhole(
+        jobs.peer, jobs.key.tid, reads, inFlight, [&](size_t index, HttpResponse &answer, bool overflow) {
+            // A failed file ends its folder's batches as it ends single jobs.
+            const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
+            if (!db)
+                return false;
+            const DirTaskEntry &row = rows[index];
+            const std::string relative = joinPath(jobs.place.relative, row.subpath);
+            const ReceiveTarget target{jobs.place.folder, relative, row.total};
+            PathGuard guard(*this, joinPath(jobs.place.folder, relative));
+            TransferFileStatus result = landWholeFile(answer, overflow, jobs.key, jobs.folder.uid, row.subpath, target);
+            if (result.status == 0) {
+                // Not the whole file after all: piece by piece, as a file of its own.
+                const auto rowUpdate = [&](const TransferFileStatus &status) {
+                    whileLive(jobs.run,
+                              [&] { updateFolderRow(*db, jobs.peer, jobs.key, jobs.folder, row.subpath, status); });
+                };
+                result = receiveFile(*client, jobs.peer, jobs.key, jobs.folder.uid, row.subpath, 0, target, rowUpdate,
+                                     nullptr);
+            }
+            dirFileDone(*db, jobs.run, jobs.peer, jobs.key, jobs.folder, jobs.place, row.subpath, result);
+            return true;
+        });
 }
 
 void TaskEngine::dirFileDone(TaskDirFileDb &db, const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,

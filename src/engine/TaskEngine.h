@@ -173,6 +173,7 @@ private:
         TaskEngine &m_engine;
         std::shared_ptr<const FolderJobs> m_jobs;
         std::vector<DirTaskEntry> m_batch;
+        int m_inFlight = -1; // requests at once in a batch; read at the first row
     };
 
     TaskEntry *findEntry(const TaskKey &key);
@@ -202,8 +203,9 @@ private:
     void dirFileJob(LanferryHttpClient *client, const TaskKey &key, const WeakRun &run, const PeerEndpoint &peer,
                     const TransferFile &folder, const Placement &place, const std::string &subpath, int64_t offset,
                     int64_t total);
-    // Files of a folder, each fetched whole from its start.
-    void dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows);
+    // Files of a folder, each fetched whole from its start, inFlight at once.
+    void dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs, const std::vector<DirTaskEntry> &rows,
+                     size_t inFlight);
     // A folder's file received (status 1) or failed: its row is written now
     // when it failed, else once the file is on the disk.
     void dirFileDone(TaskDirFileDb &db, const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,

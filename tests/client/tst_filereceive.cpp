@@ -94,15 +94,16 @@ std::vector<TransferFileStatus> receiveWhole(LanferryHttpClient &client, const P
     std::vector<TransferFileStatus> results(reads.size());
     for (TransferFileStatus &r : results)
         r.error = "never handed over";
-    client.fileReadWhole(peer, key.tid, reads, [&](size_t i, HttpResponse &answer, bool overflow) {
-        if (order)
-            order->push_back(i);
-        results[i] = landWholeFile(answer, overflow, key, reads[i].fid, reads[i].subpath, targets[i]);
-        if (results[i].status == 0)
-            results[i] =
-                receiveFile(client, peer, key, reads[i].fid, reads[i].subpath, 0, targets[i], nullptr, nullptr);
-        return true;
-    });
+    client.fileReadWhole(
+        peer, key.tid, reads, LanferryHttpClient::kWholeInFlight, [&](size_t i, HttpResponse &answer, bool overflow) {
+            if (order)
+                order->push_back(i);
+            results[i] = landWholeFile(answer, overflow, key, reads[i].fid, reads[i].subpath, targets[i]);
+            if (results[i].status == 0)
+                results[i] =
+                    receiveFile(client, peer, key, reads[i].fid, reads[i].subpath, 0, targets[i], nullptr, nullptr);
+            return true;
+        });
     return results;
 }
 
@@ -818,7 +819,7 @@ void TestFileReceive::wholeReadsStop()
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         client.abort();
     });
-    client.fileReadWhole(from, "t1", reads, [&](size_t i, HttpResponse &, bool) {
+    client.fileReadWhole(from, "t1", reads, LanferryHttpClient::kWholeInFlight, [&](size_t i, HttpResponse &, bool) {
         handed.push_back(i);
         return true;
     });
@@ -829,10 +830,11 @@ void TestFileReceive::wholeReadsStop()
 
     // Stopped by the caller after three.
     silent = false;
-    client.fileReadWhole(from, "t1", reads, [&](size_t i, HttpResponse &answer, bool) {
-        handed.push_back(i);
-        return answer.status == 200 && handed.size() < 3;
-    });
+    client.fileReadWhole(from, "t1", reads, LanferryHttpClient::kWholeInFlight,
+                         [&](size_t i, HttpResponse &answer, bool) {
+                             handed.push_back(i);
+                             return answer.status == 200 && handed.size() < 3;
+                         });
     QCOMPARE(handed.size(), size_t(3));
     QVERIFY(raw.requests().size() < LanferryHttpClient::kWholeInFlight + reads.size());
 }

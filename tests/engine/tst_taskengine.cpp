@@ -99,6 +99,7 @@ private slots:
     void restartedFolderRequeuesFailedRows();
     void restartQueuesOnlyUnfinishedFiles();
     void failedFileEndsItsFolder();
+    void manyWorkersWithinTheSendersConnectionLimit();
     void peerSearch_data();
     void peerSearch();
     void receivedNamesTakeNothingOver();
@@ -417,6 +418,21 @@ void TestTaskEngine::failedFileEndsItsFolder()
     QVERIFY2(folder.status.error.find("Disk gone.") != std::string::npos, folder.status.error.c_str());
     // Requests already on their way when the failure came may still land.
     QVERIFY2(served < 40, std::to_string(served).c_str());
+}
+
+// However many workers fetch small files at once, the sender never has to
+// refuse a connection for too many from one address.
+void TestTaskEngine::manyWorkersWithinTheSendersConnectionLimit()
+{
+    writeFile(dataFolder() + "/maxthreads", "10");
+    constexpr int kFiles = 1000;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(src() + "/dir/" + std::to_string(i), std::to_string(i));
+    const TaskKey key = offer({src() + "/dir"});
+    runToEnd(key);
+    const TransferFile folder = receivedFiles(key).at(0);
+    QVERIFY2(folder.status.status == 1, folder.status.error.c_str());
+    QCOMPARE(readFile(save() + "/dir/999"), std::string("999"));
 }
 
 void TestTaskEngine::restartQueuesOnlyUnfinishedFiles()
