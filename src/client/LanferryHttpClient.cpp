@@ -168,8 +168,8 @@ void LanferryHttpClient::fileReadWhole(
         slot->answer.headers.clear();
         slot->overflow = false;
         const WholeRead &read = reads[next++];
-        if (!setUp(slot->helper, true, peer, "/file/read", fileReadBody(tid, read.fid, read.subpath, 0), false,
-                   &slot->answer))
+        if (!setUp(slot->helper, true, peer, "/file/read", fileReadBody(tid, read.fid, read.subpath, 0),
+                   slot->limit > kStreamBufferSize / 4, &slot->answer))
             return false;
         CURL *h = slot->helper.handle();
         slot->sink = [slot, h](const char *data, size_t size) -> size_t {

@@ -20,9 +20,11 @@ namespace {
 constexpr int64_t kFolderReportSeconds = 2;
 // Files of a folder from this size on are named in its progress while fetched.
 constexpr int64_t kNamedWhileFetched = 1024 * 1024;
-// Files up to this size are fetched whole, several at a time (well below
-// the piece a sender answers with, so one answer is the whole file).
-constexpr int64_t kWholeFileMax = 1024 * 1024;
+// Files up to this size are fetched whole into memory, several at a time
+// (well below the piece a sender answers with, so one answer is the whole
+// file). A larger file's transfer outlasts its round trip by far: it streams
+// to the disk on its own.
+constexpr int64_t kWholeFileMax = 256 * 1024;
 // Files per batch job: enough to keep requests overlapping, few enough that
 // a stop or another task's jobs wait little.
 constexpr size_t kWholeBatch = 32;
