@@ -806,10 +806,8 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
     // only the new ones are queued from here, so that none is queued twice.
     std::vector<DirTaskEntry> fresh;
     whileLive(run, [&] {
-        std::vector<bool> known(listed.size());
-        for (size_t i = 0; i < listed.size(); ++i)
-            known[i] = db->hasEntry(listed[i].subpath) != 0;
-        if (!db->insertEntries(listed) || !db->updateEntry(subpath, 1, std::nullopt, std::string())) {
+        std::vector<bool> inserted;
+        if (!db->insertEntries(listed, &inserted) || !db->updateEntry(subpath, 1, std::nullopt, std::string())) {
             failFolder(*db, ep, key, folder, db->lastError());
             return;
         }
@@ -817,7 +815,7 @@ void TaskEngine::dirJob(LanferryHttpClient *client, const TaskKey &key, const We
         // Moved, not copied: a listing of 100,000 rows is held once.
         size_t kept = 0;
         for (size_t i = 0; i < listed.size(); ++i) {
-            if (known[i])
+            if (!inserted[i])
                 continue;
             if (kept != i) // a string moved onto itself is left empty
                 listed[kept] = std::move(listed[i]);

@@ -98,6 +98,11 @@ bool Sqlite3DB::exec(const Sqlite3Command &cmd)
     return ok;
 }
 
+int Sqlite3DB::changes() const
+{
+    return m_db ? sqlite3_changes(m_db) : 0;
+}
+
 bool Sqlite3DB::query(const std::string &sql, Sqlite3ResultSet &rs)
 {
     return query(Sqlite3Command(sql), rs);

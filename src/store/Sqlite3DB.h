@@ -42,6 +42,9 @@ public:
     bool query(const std::string &sql, Sqlite3ResultSet &rs);
     bool query(Sqlite3Command cmd, Sqlite3ResultSet &rs);
 
+    // Rows the last finished statement inserted, changed or deleted.
+    int changes() const;
+
     bool beginTransaction();
     bool commit();
     bool rollback();

@@ -142,7 +142,7 @@ int TaskDirFileDb::hasEntry(const std::string &subpath)
     return 0;
 }
 
-bool TaskDirFileDb::insertEntries(const std::vector<DirTaskEntry> &entries)
+bool TaskDirFileDb::insertEntries(const std::vector<DirTaskEntry> &entries, std::vector<bool> *inserted)
 {
     for (const DirTaskEntry &e : entries) {
         if (e.subpath.empty() || !pathutil::isSafeRelativePath(e.subpath)) {
@@ -157,25 +157,28 @@ bool TaskDirFileDb::insertEntries(const std::vector<DirTaskEntry> &entries)
         m_lastError = errorMessage();
         return false;
     }
-    for (const DirTaskEntry &e : entries) {
-        const int has = hasEntry(e.subpath);
-        if (has > 0)
-            continue;
+    std::vector<bool> added(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const DirTaskEntry &e = entries[i];
         const Sqlite3Row row = {
             {"subpath", Sqlite3Value::fromText(e.subpath)}, {"isdir", Sqlite3Value::fromInt(e.isdir ? 1 : 0)},
             {"status", Sqlite3Value::fromInt(e.status)},    {"total", Sqlite3Value::fromInt64(e.total)},
             {"offset", Sqlite3Value::fromInt64(e.offset)},  {"error", Sqlite3Value::fromText(e.error)},
         };
-        if (has < 0 || !execOrRecord(buildWriteCommand(row, "dirtask", {}, "INSERT INTO"))) {
+        // A row already there (its subpath is the key) keeps its state.
+        if (!execOrRecord(buildWriteCommand(row, "dirtask", {}, "INSERT OR IGNORE INTO"))) {
             rollback();
             return false;
         }
+        added[i] = changes() > 0;
     }
     if (!commit()) {
         m_lastError = errorMessage();
         rollback();
         return false;
     }
+    if (inserted)
+        inserted->swap(added);
     return true;
 }
 

@@ -53,7 +53,9 @@ public:
     // status and offset. Entries whose subpath is not a plain relative path
     // (empty, absolute, "." or ".." components, control characters) refuse
     // the whole list before anything is written.
-    bool insertEntries(const std::vector<DirTaskEntry> &entries);
+    // With inserted, it tells for each entry whether it got a new row (a
+    // subpath listed twice gets one, for its first entry).
+    bool insertEntries(const std::vector<DirTaskEntry> &entries, std::vector<bool> *inserted = nullptr);
     // The pending entries in ascending subpath order.
     bool pendingEntries(std::vector<DirTaskEntry> *entries);
     // A subpath without a row changes nothing and still succeeds.

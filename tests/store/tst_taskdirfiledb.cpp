@@ -156,7 +156,9 @@ void TestTaskDirFileDb::insertKeepsExistingRows()
     QVERIFY(m_db->insertEntries({entry("a"), entry("sub", true)}));
     QVERIFY(m_db->updateEntry("a", 1, 100, ""));
     DirTaskEntry again = entry("a", false, 555);
-    QVERIFY(m_db->insertEntries({again, entry("sub/x"), entry("sub", true)}));
+    std::vector<bool> inserted;
+    QVERIFY(m_db->insertEntries({again, entry("sub/x"), entry("sub", true), entry("sub/x")}, &inserted));
+    QCOMPARE(inserted, (std::vector<bool>{false, true, false, false}));
     QCOMPARE(m_db->hasEntry("a"), 1);
     QCOMPARE(m_db->hasEntry("sub/x"), 1);
     QCOMPARE(m_db->hasEntry("zzz"), 0);
