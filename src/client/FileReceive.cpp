@@ -445,9 +445,8 @@ bool openPartial(const ReceiveTarget &target, const TaskKey &key, const std::str
     const std::string partial = joinPath(parentFolder(file->destination), file->leaf);
 
     struct stat st {};
-    const bool existed = ::fstatat(file->parent.get(), file->leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     // A recorded offset without its partial file is worthless.
-    if (!existed)
+    if (status.offset > 0 && ::fstatat(file->parent.get(), file->leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         status.offset = 0;
 
     // Never write through a link or into a pipe or device planted at the partial file's name.
@@ -481,13 +480,14 @@ bool openPartial(const ReceiveTarget &target, const TaskKey &key, const std::str
     return true;
 }
 
-// Cuts the complete partial file to status.offset bytes, closes it and gives
-// it its name. False with status failed.
-bool landPartial(PartialFile &file, TransferFileStatus &status, std::string *landed)
+// Cuts the complete partial file to status.offset bytes (unless it holds
+// exactly those: cut false), closes it and gives it its name. False with
+// status failed.
+bool landPartial(PartialFile &file, TransferFileStatus &status, std::string *landed, bool cut = true)
 {
     const int fd = file.fd;
     file.fd = -1;
-    if (::ftruncate(fd, status.offset) != 0 || ::close(fd) != 0) {
+    if ((cut && ::ftruncate(fd, status.offset) != 0) || ::close(fd) != 0) {
         fail(status, false, "Failed to write file. " + errnoText(errno));
         return false;
     }
@@ -623,7 +623,8 @@ TransferFileStatus landWholeFile(const HttpResponse &answer, bool overflow, cons
         return status;
     }
     status.offset = size;
-    if (!landPartial(file, status, landed))
+    // Opened empty, written once: it holds exactly the answer.
+    if (!landPartial(file, status, landed, false))
         return status;
     status.status = 1;
     return status;
