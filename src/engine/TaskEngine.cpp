@@ -5,6 +5,9 @@
 #include "store/TaskStore.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <thread>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -881,33 +884,79 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
 {
     if (!openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder))
         return;
+    // Answers are landed on a thread of the batch's own while the worker
+    // fetches the next ones: for small files the disk work weighs as much as
+    // the network's, and the two overlap on separate processors.
+    struct Answer {
+        size_t index;
+        HttpResponse answer;
+        bool overflow;
+    };
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Answer> answers;
+    bool fetched = false;
+    std::atomic<bool> folderFailed{false};
+    std::vector<size_t> piecewise; // answers that were not the whole file
+    std::thread lander([&] {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            arrived.wait(lock, [&] { return fetched || !answers.empty(); });
+            if (answers.empty())
+                return;
+            Answer a = std::move(answers.front());
+            answers.pop_front();
+            lock.unlock();
+            // A failed file ends its folder's batches as it ends single jobs.
+            const std::shared_ptr<TaskDirFileDb> db =
+                folderFailed ? nullptr : openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
+            if (!db) {
+                folderFailed = true;
+                continue;
+            }
+            const DirTaskEntry &row = rows[a.index];
+            const std::string relative = joinPath(jobs.place.relative, row.subpath);
+            PathGuard guard(*this, joinPath(jobs.place.folder, relative));
+            const TransferFileStatus result =
+                landWholeFile(a.answer, a.overflow, jobs.key, jobs.folder.uid, row.subpath,
+                              ReceiveTarget{jobs.place.folder, relative, row.total});
+            if (result.status == 0)
+                piecewise.push_back(a.index);
+            else
+                dirFileDone(*db, jobs.run, jobs.peer, jobs.key, jobs.folder, jobs.place, row.subpath, result);
+        }
+    });
     std::vector<LanferryHttpClient::WholeRead> reads;
     reads.reserve(rows.size());
     for (const DirTaskEntry &row : rows)
         reads.push_back(LanferryHttpClient::WholeRead{jobs.folder.uid, row.subpath, row.total});
-    client->fileReadWhole(
-        jobs.peer, jobs.key.tid, reads, inFlight, [&](size_t index, HttpResponse &answer, bool overflow) {
-            // A failed file ends its folder's batches as it ends single jobs.
-            const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
-            if (!db)
-                return false;
-            const DirTaskEntry &row = rows[index];
-            const std::string relative = joinPath(jobs.place.relative, row.subpath);
-            const ReceiveTarget target{jobs.place.folder, relative, row.total};
-            PathGuard guard(*this, joinPath(jobs.place.folder, relative));
-            TransferFileStatus result = landWholeFile(answer, overflow, jobs.key, jobs.folder.uid, row.subpath, target);
-            if (result.status == 0) {
-                // Not the whole file after all: piece by piece, as a file of its own.
-                const auto rowUpdate = [&](const TransferFileStatus &status) {
-                    whileLive(jobs.run,
-                              [&] { updateFolderRow(*db, jobs.peer, jobs.key, jobs.folder, row.subpath, status); });
-                };
-                result = receiveFile(*client, jobs.peer, jobs.key, jobs.folder.uid, row.subpath, 0, target, rowUpdate,
-                                     nullptr);
-            }
-            dirFileDone(*db, jobs.run, jobs.peer, jobs.key, jobs.folder, jobs.place, row.subpath, result);
-            return true;
-        });
+    client->fileReadWhole(jobs.peer, jobs.key.tid, reads, inFlight,
+                          [&](size_t index, HttpResponse &answer, bool overflow) {
+                              if (folderFailed)
+                                  return false;
+                              {
+                                  std::lock_guard<std::mutex> lock(mutex);
+                                  answers.push_back(Answer{index, std::move(answer), overflow});
+                              }
+                              arrived.notify_one();
+                              return true;
+                          });
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        fetched = true;
+    }
+    arrived.notify_one();
+    lander.join();
+
+    // Not the whole file after all (it grew, or the sender's pieces are
+    // shorter): piece by piece, each as a file of its own.
+    for (const size_t index : piecewise) {
+        const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
+        if (!db || client->isStopped())
+            return;
+        const DirTaskEntry &row = rows[index];
+        dirFileJob(client, jobs.key, jobs.run, jobs.peer, jobs.folder, jobs.place, row.subpath, 0, row.total);
+    }
 }
 
 void TaskEngine::dirFileDone(TaskDirFileDb &db, const WeakRun &run, const PeerEndpoint &peer, const TaskKey &key,

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -100,6 +101,7 @@ private slots:
     void restartQueuesOnlyUnfinishedFiles();
     void failedFileEndsItsFolder();
     void manyWorkersWithinTheSendersConnectionLimit();
+    void shortPiecesOfSmallFiles();
     void peerSearch_data();
     void peerSearch();
     void receivedNamesTakeNothingOver();
@@ -125,7 +127,8 @@ private:
     std::unique_ptr<TaskEngine> m_engine;
     std::mutex m_mutex;
     std::vector<Read> m_reads;
-    // Runs on the service's worker before a read; a result with failed set replaces the read.
+    // Runs on the service's worker before a read; a result with failed set,
+    // or with data (the piece's bytes), replaces the read.
     std::function<OnReadFileResult(const Read &)> m_hook;
 };
 
@@ -146,6 +149,12 @@ void TestTaskEngine::init()
             OnReadFileResult r = m_hook(read);
             if (r.failed)
                 return r;
+            if (!r.data.empty()) {
+                r.size = static_cast<int32_t>(std::min<size_t>(r.data.size(), static_cast<size_t>(size)));
+                std::memcpy(buffer, r.data.data(), static_cast<size_t>(r.size));
+                r.data.clear();
+                return r;
+            }
         }
         return readFileForPeer(tid, file, subpath, offset, buffer, size);
     };
@@ -433,6 +442,32 @@ void TestTaskEngine::manyWorkersWithinTheSendersConnectionLimit()
     const TransferFile folder = receivedFiles(key).at(0);
     QVERIFY2(folder.status.status == 1, folder.status.error.c_str());
     QCOMPARE(readFile(save() + "/dir/999"), std::string("999"));
+}
+
+// A sender whose piece ends before a small file does (no end marker) gets
+// asked for the rest; the other files of the folder arrive as usual.
+void TestTaskEngine::shortPiecesOfSmallFiles()
+{
+    for (const char *name : {"a", "b", "c", "d"})
+        writeFile(src() + "/dir/" + name, std::string("abcdef") + name);
+    const TaskKey key = offer({src() + "/dir"});
+    m_hook = [&](const Read &r) {
+        OnReadFileResult res;
+        if (r.subpath == "b" && r.offset == 0)
+            res.data = "abc";
+        return res;
+    };
+    runToEnd(key);
+    QCOMPARE(receivedFiles(key).at(0).status.status, 1);
+    for (const char *name : {"a", "b", "c", "d"})
+        QCOMPARE(readFile(save() + "/dir/" + name), std::string("abcdef") + name);
+    std::vector<int64_t> offsetsOfB;
+    for (const Read &r : reads()) {
+        if (r.subpath == "b")
+            offsetsOfB.push_back(r.offset);
+    }
+    // Asked whole, then piece by piece from the start.
+    QCOMPARE(offsetsOfB, (std::vector<int64_t>{0, 0, 3}));
 }
 
 void TestTaskEngine::restartQueuesOnlyUnfinishedFiles()
