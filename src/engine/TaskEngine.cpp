@@ -894,7 +894,10 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
     };
     std::mutex mutex;
     std::condition_variable arrived;
+    std::condition_variable landed;
+    // Answers wait here for the disk; when it lags, so does the fetching.
     std::deque<Answer> answers;
+    const size_t maxWaiting = 2 * std::max<size_t>(inFlight, 1);
     bool fetched = false;
     std::atomic<bool> folderFailed{false};
     std::vector<size_t> piecewise; // answers that were not the whole file
@@ -907,6 +910,7 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
             Answer a = std::move(answers.front());
             answers.pop_front();
             lock.unlock();
+            landed.notify_one();
             // A failed file ends its folder's batches as it ends single jobs.
             const std::shared_ptr<TaskDirFileDb> db =
                 folderFailed ? nullptr : openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
@@ -935,7 +939,8 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
                               if (folderFailed)
                                   return false;
                               {
-                                  std::lock_guard<std::mutex> lock(mutex);
+                                  std::unique_lock<std::mutex> lock(mutex);
+                                  landed.wait(lock, [&] { return answers.size() < maxWaiting; });
                                   answers.push_back(Answer{index, std::move(answer), overflow});
                               }
                               arrived.notify_one();
