@@ -954,11 +954,9 @@ void TaskEngine::dirFilesJob(LanferryHttpClient *client, const FolderJobs &jobs,
     lander.join();
 
     // Not the whole file after all (it grew, or the sender's pieces are
-    // shorter): piece by piece, each as a file of its own.
+    // shorter): piece by piece, each as a file of its own (which checks the
+    // folder and the run as every file job does).
     for (const size_t index : piecewise) {
-        const std::shared_ptr<TaskDirFileDb> db = openFolderDb(jobs.key, jobs.run, jobs.peer, jobs.folder);
-        if (!db || client->isStopped())
-            return;
         const DirTaskEntry &row = rows[index];
         dirFileJob(client, jobs.key, jobs.run, jobs.peer, jobs.folder, jobs.place, row.subpath, 0, row.total);
     }

@@ -84,6 +84,19 @@ Received receive(LanferryHttpClient &client, const PeerEndpoint &peer, const Tas
     return r;
 }
 
+// Answers request i with answers[i] (the last one repeats); one ending in
+// "STALL" is sent without that word and the connection then goes silent.
+RawTlsServer::Handler scripted(const QByteArrayList &answers)
+{
+    return [answers](const RawTlsServer::Request &, int index) {
+        QByteArray bytes = answers.at(std::min(index, int(answers.size()) - 1));
+        const bool stall = bytes.endsWith("STALL");
+        if (stall)
+            bytes.chop(5);
+        return RawTlsServer::Reply{bytes.toStdString(), stall};
+    };
+}
+
 // Fetches the files whole, several at a time, and lands each as it arrives;
 // one that did not come whole is received piece by piece. Results by index.
 std::vector<TransferFileStatus> receiveWhole(LanferryHttpClient &client, const PeerEndpoint &peer, const TaskKey &key,
@@ -553,13 +566,7 @@ void TestFileReceive::peerAnswers()
     QFETCH(qint64, offset);
     QFETCH(int, requests);
 
-    RawTlsServer raw([&](const RawTlsServer::Request &, int index) {
-        QByteArray bytes = answers.at(std::min(index, int(answers.size()) - 1));
-        const bool stall = bytes.endsWith("STALL");
-        if (stall)
-            bytes.chop(5);
-        return RawTlsServer::Reply{bytes.toStdString(), stall};
-    });
+    RawTlsServer raw(scripted(answers));
     LanferryHttpClient client;
     client.setStallTimeout(1);
     m_key = TaskKey{"t1", false};
@@ -609,9 +616,7 @@ void TestFileReceive::moreThanOffered()
         sent = randomBytes(3 * kPiece);
         writeFile(dir() + "/source.bin", sent);
     } else {
-        raw = std::make_unique<RawTlsServer>([&](const RawTlsServer::Request &, int index) {
-            return RawTlsServer::Reply{answers.at(std::min(index, int(answers.size()) - 1)).toStdString(), false};
-        });
+        raw = std::make_unique<RawTlsServer>(scripted(answers));
         from.port = raw->port();
         m_key = TaskKey{"t1", false};
     }
@@ -773,13 +778,7 @@ void TestFileReceive::wholeReadAnswers()
     QFETCH(QString, error);
     QFETCH(int, requests);
 
-    RawTlsServer raw([&](const RawTlsServer::Request &, int index) {
-        QByteArray bytes = answers.at(std::min(index, int(answers.size()) - 1));
-        const bool stall = bytes.endsWith("STALL");
-        if (stall)
-            bytes.chop(5);
-        return RawTlsServer::Reply{bytes.toStdString(), stall};
-    });
+    RawTlsServer raw(scripted(answers));
     LanferryHttpClient client;
     client.setStallTimeout(1);
     m_key = TaskKey{"t1", false};
