@@ -237,10 +237,24 @@ void TestE2eTransfer::receiverKilledInALargeFolderResumes()
              qPrintable(QStringLiteral("%1 of %2 files landed").arg(landed.size()).arg(count)));
     // A finished file is stored as done with its round, some 200 ms and a
     // sync after it landed. With A held still, what has landed is stored
-    // before the kill, so every file found below counts as finished; the
-    // pause stays well inside the receiver's 30 s stall timeout.
+    // before the kill, so every file found below counts as finished. The
+    // pause stays well inside the receiver's 5 s connect timeout: a
+    // connection B opens meanwhile (A ends each one after 100 requests) must
+    // not time out, since that would fail the folder and end the sender.
     sender.signal(SIGSTOP);
-    QTest::qWait(5000);
+    QElapsedTimer held;
+    held.start();
+    sinceLast.restart();
+    (void)QTest::qWaitFor(
+        [&] {
+            const int before = landed.size();
+            landed = landedFiles(arrived);
+            if (landed.size() != before)
+                sinceLast.restart();
+            return sinceLast.elapsed() > 1000 || held.elapsed() > 2000;
+        },
+        2000);
+    QTest::qWait(1000);
     receiver->signal(SIGKILL);
     receiver->waitExit(10000);
     receiver.reset();
