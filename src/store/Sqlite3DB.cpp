@@ -9,8 +9,17 @@ Sqlite3DB::~Sqlite3DB()
     close();
 }
 
+void Sqlite3DB::finalizeKept()
+{
+    std::lock_guard<std::mutex> lock(m_keptMutex);
+    for (auto &entry : m_kept)
+        sqlite3_finalize(entry.second);
+    m_kept.clear();
+}
+
 void Sqlite3DB::close()
 {
+    finalizeKept(); // a statement left over would keep the file open
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -86,15 +95,29 @@ bool Sqlite3DB::exec(const Sqlite3Command &cmd)
 {
     if (!m_db)
         return false;
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, cmd.sql().c_str(), -1, &stmt, nullptr) != SQLITE_OK || !stmt) {
-        sqlite3_finalize(stmt);
-        return false;
+    // A folder's thousands of row updates differ only in their parameters:
+    // compiling each one again cost more than running it.
+    std::lock_guard<std::mutex> lock(m_keptMutex);
+    auto it = m_kept.find(cmd.sql());
+    if (it == m_kept.end()) {
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v3(m_db, cmd.sql().c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK ||
+            !stmt) {
+            sqlite3_finalize(stmt);
+            return false;
+        }
+        if (m_kept.size() >= kMaxKeptStatements) {
+            for (auto &entry : m_kept)
+                sqlite3_finalize(entry.second);
+            m_kept.clear();
+        }
+        it = m_kept.emplace(cmd.sql(), stmt).first;
     }
+    sqlite3_stmt *stmt = it->second;
     const bool ok = cmd.bindAll(stmt) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_DONE;
+    // The error stays readable through errorMessage() after the reset.
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    sqlite3_finalize(stmt);
     return ok;
 }
 

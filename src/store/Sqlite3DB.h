@@ -9,6 +9,8 @@
 
 #include <sqlite3.h>
 
+#include <map>
+#include <mutex>
 #include <string>
 
 class Sqlite3DB {
@@ -35,7 +37,9 @@ public:
     bool openOrCreate(const std::string &path, const char *schema, OpenFailure *failure = nullptr,
                       std::string *message = nullptr, int *code = nullptr);
 
-    // True when the statement ran to completion (a statement that yields a row fails).
+    // True when the statement ran to completion (a statement that yields a row
+    // fails). A statement text run before is not compiled again: the
+    // connection keeps the last kMaxKeptStatements it compiled.
     bool exec(const std::string &sql);
     bool exec(const Sqlite3Command &cmd);
     // True when the statement was prepared and bound; rows come from rs.next().
@@ -56,8 +60,16 @@ public:
     int busyTimeout() const { return m_busyTimeout; }
     void setBusyTimeout(int ms) { m_busyTimeout = ms; }
 
+    static constexpr size_t kMaxKeptStatements = 16;
+
 private:
+    void finalizeKept();
+
     sqlite3 *m_db = nullptr;
+    // Compiled statements by their text. A connection may be shared by
+    // threads, and binding and stepping one statement must not interleave.
+    std::mutex m_keptMutex;
+    std::map<std::string, sqlite3_stmt *> m_kept;
     std::string m_path;
     int m_depth = 0;
     int m_busyTimeout = 5000;

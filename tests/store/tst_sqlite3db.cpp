@@ -32,6 +32,7 @@ private slots:
     void columnLookupLowerCasesTheRequest();
     void execOfRowYieldingStatementFails();
     void boundParametersAndNulls();
+    void keptStatementsRunAgain();
     void conversions_data();
     void conversions();
     void textRendering_data();
@@ -140,6 +141,48 @@ void TestSqlite3DB::boundParametersAndNulls()
     QVERIFY(rs.next());
     QCOMPARE(rs.getInt("status"), 0);
     QCOMPARE(rs.getText("name"), std::string());
+}
+
+// Statements run again come from the connection's compiled ones: each run
+// gets its own parameters, a failure still says why, a schema change in
+// between is followed, and closing lets go of them all.
+void TestSqlite3DB::keptStatementsRunAgain()
+{
+    const std::string insert = "insert into t(id, status, name) values(?, ?, ?)";
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(i).addInt(i * 10).addText("n" + std::to_string(i))));
+    // The same text with an id that is taken: the constraint, not a stale binding.
+    QVERIFY(!m_db.exec(Sqlite3Command(insert).addInt(2).addInt(0).addText("dup")));
+    QVERIFY2(m_db.errorMessage().find("UNIQUE") != std::string::npos, m_db.errorMessage().c_str());
+    // Fewer parameters than the last run: the ones left unbound are null.
+    QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(4)));
+
+    QVERIFY(m_db.exec("alter table t add column extra INTEGER default 7"));
+    QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(5).addInt(50).addText("n5")));
+    // More statement texts than are kept: the oldest are compiled anew.
+    for (size_t i = 0; i < Sqlite3DB::kMaxKeptStatements + 2; ++i)
+        QVERIFY(m_db.exec("update t set extra=" + std::to_string(i) + " where id=5"));
+    QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(6).addInt(60).addText("n6")));
+
+    QStringList rows;
+    {
+        Sqlite3ResultSet rs;
+        QVERIFY(m_db.query("select id, status, name, extra from t order by id", rs));
+        while (rs.next())
+            rows << QStringLiteral("%1 %2 %3 %4")
+                        .arg(rs.getInt("id"))
+                        .arg(rs.getInt("status"))
+                        .arg(QString::fromStdString(rs.getText("name")))
+                        .arg(rs.getInt("extra"));
+    }
+    QCOMPARE(rows, QStringList({"1 10 n1 7", "2 20 n2 7", "3 30 n3 7", "4 0  7", "5 50 n5 17", "6 60 n6 7"}));
+
+    // Nothing keeps the database after close: a new connection may remove
+    // the journal mode's files and start over.
+    m_db.close();
+    QVERIFY(!QFile::exists(QString::fromStdString(m_path + "-wal")));
+    QVERIFY(m_db.openOrCreate(m_path, kSchema));
+    QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(7).addInt(70).addText("n7")));
 }
 
 void TestSqlite3DB::conversions_data()
