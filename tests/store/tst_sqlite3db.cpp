@@ -6,7 +6,10 @@
 
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -33,6 +36,7 @@ private slots:
     void execOfRowYieldingStatementFails();
     void boundParametersAndNulls();
     void keptStatementsRunAgain();
+    void keptStatementsFromSeveralThreads();
     void conversions_data();
     void conversions();
     void textRendering_data();
@@ -183,6 +187,36 @@ void TestSqlite3DB::keptStatementsRunAgain()
     QVERIFY(!QFile::exists(QString::fromStdString(m_path + "-wal")));
     QVERIFY(m_db.openOrCreate(m_path, kSchema));
     QVERIFY(m_db.exec(Sqlite3Command(insert).addInt(7).addInt(70).addText("n7")));
+}
+
+// One connection used by several threads at once (as the share store's is):
+// every run of a kept statement has its own parameters.
+void TestSqlite3DB::keptStatementsFromSeveralThreads()
+{
+    constexpr int kThreads = 4;
+    constexpr int kEach = 300;
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const int id = t * kEach + i + 1;
+                if (!m_db.exec(Sqlite3Command("insert into t(id, status, name) values(?, ?, ?)")
+                                   .addInt(id)
+                                   .addInt(id * 3)
+                                   .addText("n" + std::to_string(id))))
+                    ++failed;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    QCOMPARE(failed.load(), 0);
+    Sqlite3ResultSet rs;
+    QVERIFY(m_db.query("select count(*) as n, sum(status = id * 3 and name = 'n' || id) as good from t", rs));
+    QVERIFY(rs.next());
+    QCOMPARE(rs.getInt("n"), kThreads * kEach);
+    QCOMPARE(rs.getInt("good"), kThreads * kEach);
 }
 
 void TestSqlite3DB::conversions_data()
