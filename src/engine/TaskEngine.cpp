@@ -4,15 +4,15 @@
 #include "core/DataFolder.h"
 #include "store/TaskStore.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <thread>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <iostream>
+#include <thread>
 
 using ServerItem = LanferryUdpServer::ServerItem;
 

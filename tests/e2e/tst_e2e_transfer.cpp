@@ -224,12 +224,16 @@ void TestE2eTransfer::receiverKilledInALargeFolderResumes()
     QStringList landed;
     QElapsedTimer sinceLast;
     sinceLast.start();
+    // Lists what has landed; sinceLast tells how long that has not changed.
+    const auto look = [&] {
+        const int before = landed.size();
+        landed = landedFiles(arrived);
+        if (landed.size() != before)
+            sinceLast.restart();
+    };
     (void)QTest::qWaitFor(
         [&] {
-            const int before = landed.size();
-            landed = landedFiles(arrived);
-            if (landed.size() != before)
-                sinceLast.restart();
+            look();
             return landed.size() >= count / 3 || sinceLast.elapsed() > 60000;
         },
         timeoutMs);
@@ -247,10 +251,7 @@ void TestE2eTransfer::receiverKilledInALargeFolderResumes()
     sinceLast.restart();
     (void)QTest::qWaitFor(
         [&] {
-            const int before = landed.size();
-            landed = landedFiles(arrived);
-            if (landed.size() != before)
-                sinceLast.restart();
+            look();
             return sinceLast.elapsed() > 1000 || held.elapsed() > 2000;
         },
         2000);
